@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// Exit codes of every subcommand.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitUsage = 1;
+inline constexpr int kExitSourceUnreadable = 2;
+inline constexpr int kExitSaveFailed = 3;
+
+int RunTypes(std::vector<std::string>& args);
+int RunInfo(std::vector<std::string>& args);

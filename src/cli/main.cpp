@@ -1,0 +1,47 @@
+// trawlex: the command-line front end. Each subcommand is a row of kCommands; the
+// usage text and the dispatch both come from that table.
+
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* usage;
+  const char* help;
+  int (*run)(std::vector<std::string>& args);
+};
+
+constexpr Command kCommands[] = {
+    {"types", "types", "list the file types a scan looks for", RunTypes},
+    {"info", "info (IMAGE | --drive N)", "show a disk's parameters and true sector count", RunInfo},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out, "usage: trawlex COMMAND [ARGS]\n\ncommands:\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  %-40s %s\n", c.usage, c.help);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  const std::string name = argv[1];
+  if (name == "-h" || name == "--help" || name == "help") {
+    PrintUsage(stdout);
+    return kExitDone;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const Command& c : kCommands)
+    if (name == c.name) return c.run(args);
+  std::fprintf(stderr, "trawlex: unknown command '%s'\n", name.c_str());
+  PrintUsage(stderr);
+  return kExitUsage;
+}

@@ -1,0 +1,115 @@
+#include "disk/drive_table.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kHeads = 255;
+constexpr std::uint32_t kSectorsPerTrack = 63;
+
+bool IsVirtualDevice(const std::string& name) {
+  return name.starts_with("loop") || name.starts_with("ram") || name.starts_with("zram");
+}
+
+}  // namespace
+
+DriveTable::DriveTable(std::string sysfs_root, std::string dev_root)
+    : sysfs_root_(std::move(sysfs_root)), dev_root_(std::move(dev_root)) {
+  Refresh();
+}
+
+void DriveTable::Refresh() {
+  drives_.clear();
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(fs::path(sysfs_root_) / "block", ec)) {
+    std::string name = entry.path().filename().string();
+    if (!IsVirtualDevice(name)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  for (auto& name : names) {
+    std::string path = (fs::path(dev_root_) / name).string();
+    drives_.push_back({std::move(name), std::move(path), false});
+  }
+  for (const auto& image : images_)
+    drives_.push_back({fs::path(image).filename().string(), image, true});
+}
+
+int DriveTable::RegisterImage(const std::string& path) {
+  images_.push_back(path);
+  drives_.push_back({fs::path(path).filename().string(), path, true});
+  return static_cast<int>(drives_.size()) - 1;
+}
+
+const DriveEntry* DriveTable::Find(int drive) const {
+  if (drive < 0 || drive >= static_cast<int>(drives_.size())) return nullptr;
+  return &drives_[static_cast<std::size_t>(drive)];
+}
+
+std::unique_ptr<SectorReader> DriveTable::Open(int drive, std::string* err) const {
+  const DriveEntry* entry = Find(drive);
+  if (entry == nullptr) {
+    if (err) *err = "No such device";
+    return nullptr;
+  }
+  return OpenSectorReader(entry->path, err);
+}
+
+bool DriveTable::ReadSectors(std::uint8_t drive, std::uint64_t lba, std::uint8_t /*sectorCount*/,
+                             std::uint32_t byteCount, void* buffer) const {
+  auto reader = Open(drive, nullptr);
+  if (!reader) return false;
+  const std::uint32_t size = std::min(byteCount, kMaxReadBytes);
+  const ReadResult r = reader->ReadAt(lba * 512, buffer, size);
+  return r.error == 0 && r.bytes == size;
+}
+
+bool DriveTable::IsRemovable(int drive) const {
+  const DriveEntry* entry = Find(drive);
+  if (entry == nullptr || entry->is_image) return false;
+  std::ifstream in(fs::path(sysfs_root_) / "block" / entry->name / "removable");
+  int value = 0;
+  return (in >> value) && value == 1;
+}
+
+DriveParameters ParametersForSize(std::uint64_t total_sectors, std::uint32_t bytes_per_sector,
+                                  bool removable) {
+  DriveParameters p;
+  p.BufferSize = kDriveParametersSize;
+  p.Flags = removable ? kRemovableFlag : 0;
+  p.Cylinders = static_cast<std::uint32_t>(total_sectors / (kHeads * kSectorsPerTrack));
+  p.Heads = kHeads;
+  p.SectorsPerTrack = kSectorsPerTrack;
+  p.TotalSectors = total_sectors;
+  p.BytesPerSector = static_cast<std::uint16_t>(bytes_per_sector);
+  p.ConfigPointer = 0;
+  return p;
+}
+
+bool DriveTable::GetDiskGeometry(std::uint8_t drive, DiskGeometry& out) const {
+  auto reader = Open(drive, nullptr);
+  if (!reader) return false;
+  const std::uint64_t total = reader->SectorCount();
+  out.Cylinders = static_cast<std::int64_t>(total / (kHeads * kSectorsPerTrack));
+  out.MediaType = IsRemovable(drive) ? kRemovableMedia : kFixedMedia;
+  out.TracksPerCylinder = kHeads;
+  out.SectorsPerTrack = kSectorsPerTrack;
+  out.BytesPerSector = reader->LogicalSectorSize();
+  return true;
+}
+
+bool DriveTable::GetDriveParameters(std::uint8_t drive, DriveParameters& out) const {
+  auto reader = Open(drive, nullptr);
+  if (!reader) return false;
+  out = ParametersForSize(reader->SectorCount(), reader->LogicalSectorSize(), IsRemovable(drive));
+  return true;
+}
+
+DriveTable& DefaultDriveTable() {
+  static DriveTable table;
+  return table;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+/// What one read delivered: the bytes that arrived before the first failure or the
+/// end of the source, and the failure's errno (0 when the source simply ended).
+struct ReadResult {
+  std::size_t bytes = 0;
+  int error = 0;
+};
+
+/// Read-only access to the bytes of one opened disk or disk image. Implementations
+/// never write to the source.
+class SectorReader {
+ public:
+  virtual ~SectorReader() = default;
+
+  /// Reads up to `size` bytes at byte `offset` into `buffer`.
+  virtual ReadResult ReadAt(std::uint64_t offset, void* buffer, std::size_t size) = 0;
+
+  /// The source's size in bytes.
+  [[nodiscard]] virtual std::uint64_t SizeBytes() const = 0;
+
+  /// The logical sector size the device reports (512 for image files).
+  [[nodiscard]] virtual std::uint32_t LogicalSectorSize() const { return 512; }
+
+  /// Number of whole 512-byte sectors.
+  [[nodiscard]] std::uint64_t SectorCount() const { return SizeBytes() / 512; }
+};
+
+/// Opens a block device or an image file read-only. On failure returns null and sets
+/// `err` to the system's reason ("Permission denied", "No such file or directory").
+std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::string* err);
+
+/// True when the errno of a failed read means the source is gone rather than that
+/// some sectors are unreadable.
+[[nodiscard]] bool IsSourceLost(int error);
