@@ -15,7 +15,8 @@ bool ParseSource(std::vector<std::string>& args, SourceArgs& source, std::string
       *err = "'" + text + "' is not a valid drive number";
       return false;
     }
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
     return true;
   }
   for (std::size_t i = 0; i < args.size(); ++i) {

@@ -1,5 +1,5 @@
-#include "detect/file_catalogue.h"
 #include "detect/file_detect.h"
+#include "detect/file_catalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +51,8 @@ class Sector {
 /// The detector's answer as text: the tag, "<none>" for false.
 std::string Detect(const Sector& s, int span = 512, int max_tag = 255) {
   std::string tag = "<untouched>";
-  if (!DetectFileType(s.data(), span, tag, max_tag)) return tag == "<untouched>" ? "<none>" : "<tag changed>";
+  if (!DetectFileType(s.data(), span, tag, max_tag))
+    return tag == "<untouched>" ? "<none>" : "<tag changed>";
   return tag;
 }
 
@@ -192,6 +193,26 @@ TEST(DetectFileType, SpanBoundsOnlyTheSearches) {
   EXPECT_EQ(Detect(wide, 4096), "RAF");
 }
 
+TEST(DetectFileType, WordSearchAgreesWithPositionByPositionSearch) {
+  // Sectors made of the letters of both words, so that candidates and near misses are
+  // everywhere, including at the last positions of the span.
+  std::mt19937 rng(99);
+  const char letters[] = "KodakFujiKoFu";
+  for (int round = 0; round < 20000; ++round) {
+    const int span = static_cast<int>(rng() % 600);
+    Sector s(span);
+    std::uint8_t* raw = const_cast<std::uint8_t*>(s.data());
+    const int extent = DetectReadExtent(span);
+    const int density = 2 + static_cast<int>(rng() % 40);
+    for (int i = 8; i < extent; ++i)
+      raw[i] = rng() % density == 0 ? static_cast<std::uint8_t>(letters[rng() % 13]) : 'x';
+    std::string expected = FindPattern(s.data(), span, "Kodak")  ? "DCR"
+                           : FindPattern(s.data(), span, "Fuji") ? "RAF"
+                                                                 : "<none>";
+    ASSERT_EQ(Detect(s, span), expected) << "span " << span << " round " << round;
+  }
+}
+
 TEST(DetectFileType, TagIsCutAndLeftUntouchedOnFalse) {
   EXPECT_EQ(Detect(Sector().Put(0, "%!PS-Adobe"), 512, 3), "EPS");
   EXPECT_EQ(Detect(Sector().Put(0, "%!PS-Adobe"), 512, 0), "");
@@ -256,8 +277,8 @@ TEST(FileCatalogue, EveryTagTheDetectorGivesIsListedButRiffAndEmpty) {
 /// so AddressSanitizer would stop any read outside it.
 TEST(DetectFileType, RandomAndMutatedSectorsAreSafe) {
   std::mt19937 rng(12345);
-  const char* seeds[] = {"MZ", "RIFF\0\0\0\0WAVE", "\xD0\xCF\x11\xE0", "\x60\xEA\x22\0", "II*\0",
-                         "Rar!\x1A\x07", "PK\x03\x04", "%!PS-Adobe"};
+  const char* seeds[] = {"MZ",    "RIFF\0\0\0\0WAVE", "\xD0\xCF\x11\xE0", "\x60\xEA\x22\0",
+                         "II*\0", "Rar!\x1A\x07",     "PK\x03\x04",       "%!PS-Adobe"};
   int found = 0;
   for (int round = 0; round < 4000; ++round) {
     const int span = static_cast<int>(rng() % 1100) - 50;

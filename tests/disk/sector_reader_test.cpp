@@ -1,6 +1,6 @@
+#include "disk/sector_reader.h"
 #include "disk/drive_table.h"
 #include "disk/memory_sector_reader.h"
-#include "disk/sector_reader.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +34,8 @@ class SectorReaderTest : public testing::TestWithParam<std::string> {
       WriteFile(image_, bytes_);
       FILE* p = ::popen(("losetup -f --show -r " + image_ + " 2>/dev/null").c_str(), "r");
       char line[256] = {};
-      if (p && std::fgets(line, sizeof line, p)) loop_ = std::string(line, std::strcspn(line, "\n"));
+      if (p && std::fgets(line, sizeof line, p))
+        loop_ = std::string(line, std::strcspn(line, "\n"));
       if (p) ::pclose(p);
       if (loop_.empty()) GTEST_SKIP() << "losetup refused: no loop devices here";
       reader_ = OpenSectorReader(loop_, nullptr);
@@ -214,7 +215,8 @@ TEST(ReadSectors, ReachesPastFourGibibytes) {
     const int fd = ::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     const char marker[] = "sector 8388608";
-    ASSERT_EQ(::pwrite(fd, marker, sizeof marker, off_t{1} << 32), static_cast<ssize_t>(sizeof marker));
+    ASSERT_EQ(::pwrite(fd, marker, sizeof marker, off_t{1} << 32),
+              static_cast<ssize_t>(sizeof marker));
     ASSERT_EQ(::ftruncate(fd, (off_t{1} << 32) + 4096), 0);
     ::close(fd);
   }

@@ -70,7 +70,8 @@ std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::str
       ::close(fd);
       return nullptr;
     }
-    if (::ioctl(fd, BLKSSZGET, &ssz) == 0 && ssz > 0) logical_sector = static_cast<std::uint32_t>(ssz);
+    if (::ioctl(fd, BLKSSZGET, &ssz) == 0 && ssz > 0)
+      logical_sector = static_cast<std::uint32_t>(ssz);
   } else if (S_ISREG(st.st_mode)) {
     size = static_cast<std::uint64_t>(st.st_size);
   } else {
@@ -82,4 +83,6 @@ std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::str
   return std::make_unique<FileSectorReader>(fd, size, logical_sector);
 }
 
-bool IsSourceLost(int error) { return error == ENODEV || error == ENXIO || error == ENOMEDIUM; }
+bool IsSourceLost(int error) {
+  return error == ENODEV || error == ENXIO || error == ENOMEDIUM;
+}
