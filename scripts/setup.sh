@@ -9,7 +9,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # GUI
-  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth
+  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core
   # live update
   libcurl4-openssl-dev libmspack-dev python3-pyftpdlib
   # sample disk image and its files

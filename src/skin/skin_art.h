@@ -1,0 +1,27 @@
+#pragma once
+
+#include "skin/skin_layout.h"
+
+#include <QList>
+#include <QPixmap>
+
+class TEzRgnBtn;
+
+/// The product's pictures, built into the program as resources under ":/skin/".
+namespace SkinArt {
+
+[[nodiscard]] QPixmap mainFace();
+[[nodiscard]] QPixmap splashFace();
+[[nodiscard]] QPixmap updateWizardSide();
+/// The built-in push-button skin, as THSSkinBtn uses it.
+[[nodiscard]] QImage defaultSkin();
+
+/// Resource path of one state picture; `state` indexes SkinLayout::kStateNames.
+[[nodiscard]] QString regionButtonPath(SkinLayout::RegionButton button, int state);
+/// The four state pictures in image-list order: idle, hover, pressed, disabled.
+[[nodiscard]] QList<QPixmap> regionButtonImages(SkinLayout::RegionButton button);
+
+/// Gives `button` its pictures, cuts it to the idle picture's outline and puts it in its place.
+void setUpRegionButton(TEzRgnBtn* button, SkinLayout::RegionButton which);
+
+}  // namespace SkinArt
