@@ -48,9 +48,21 @@ std::string Pad(unsigned value, size_t width) {
   return digits;
 }
 
+DateTime ToLocalDateTime(time_t t) {
+  std::tm local{};
+  if (!::localtime_r(&t, &local)) return DateTime{seconds{t}};
+  const year_month_day ymd{year{local.tm_year + 1900},
+                           month{static_cast<unsigned>(local.tm_mon + 1)},
+                           day{static_cast<unsigned>(local.tm_mday)}};
+  return DateTime{local_days{ymd}} + hours{local.tm_hour} + minutes{local.tm_min} +
+         seconds{local.tm_sec};
+}
+
 }  // namespace
 
-DateTime DefaultDateTime() { return local_days{year{1980} / January / 1}; }
+DateTime DefaultDateTime() {
+  return local_days{year{1980} / January / 1};
+}
 
 std::optional<DateTime> ParseDateText(const std::string& text, const std::string& format,
                                       char separator) {
@@ -72,8 +84,12 @@ std::optional<DateTime> ParseDateText(const std::string& text, const std::string
     const auto value = ParseNumber(parts[i], order[i].second == 'Y' ? 4 : 2);
     if (!value) return std::nullopt;
     switch (order[i].second) {
-      case 'D': d = *value; break;
-      case 'M': m = *value; break;
+      case 'D':
+        d = *value;
+        break;
+      case 'M':
+        m = *value;
+        break;
       default:
         y = static_cast<int>(*value);
         if (Trim(parts[i]).size() <= 2) y += y < 50 ? 2000 : 1900;
@@ -129,16 +145,14 @@ std::string FormatDateText(DateTime when, const std::string& format, char separa
   return out;
 }
 
+DateTime CurrentLocalDateTime() {
+  return ToLocalDateTime(system_clock::to_time_t(system_clock::now()));
+}
+
 std::optional<DateTime> FileLastWriteTime(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  std::tm local{};
-  const time_t t = st.st_mtime;
-  if (!::localtime_r(&t, &local)) return std::nullopt;
-  const year_month_day ymd{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
-                           day{static_cast<unsigned>(local.tm_mday)}};
-  return DateTime{local_days{ymd}} + hours{local.tm_hour} + minutes{local.tm_min} +
-         seconds{local.tm_sec};
+  return ToLocalDateTime(st.st_mtime);
 }
 
 VersionWords ParseVersionText(const std::string& text) {
@@ -247,7 +261,9 @@ EulaSection ControlFile::Eula() const {
   return s;
 }
 
-int32_t ControlFile::FileCount() const { return profile_.ReadInteger("files", "count", 0); }
+int32_t ControlFile::FileCount() const {
+  return profile_.ReadInteger("files", "count", 0);
+}
 
 FileSection ControlFile::File(int index) const {
   const std::string section = "file" + std::to_string(index);

@@ -29,6 +29,8 @@ using DateTime = std::chrono::local_seconds;
                                          const std::string& time_format, char time_separator);
 /// Writes the date part by `format` ("dd", "mm", "yyyy" and so on) with `separator`.
 [[nodiscard]] std::string FormatDateText(DateTime when, const std::string& format, char separator);
+/// The current local date and time.
+[[nodiscard]] DateTime CurrentLocalDateTime();
 /// Last-write time of a file in local time, or nullopt when it does not exist.
 [[nodiscard]] std::optional<DateTime> FileLastWriteTime(const std::string& path);
 

@@ -58,9 +58,8 @@ ProfileFile ProfileFile::FromText(const std::string& text) {
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const size_t close = line.find(']');
-      const std::string name = AsciiUpper(Trim(line.substr(1, close == std::string::npos
-                                                                  ? std::string::npos
-                                                                  : close - 1)));
+      const std::string name = AsciiUpper(
+          Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
       current = &profile.sections_[name];  // a repeated section adds to the first one
       continue;
     }
@@ -106,10 +105,14 @@ std::optional<int32_t> ParseProfileInteger(const std::string& text) {
     for (; i < t.size(); ++i) {
       const char c = t[i];
       int digit;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-      else return std::nullopt;
+      if (c >= '0' && c <= '9')
+        digit = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        digit = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        digit = c - 'A' + 10;
+      else
+        return std::nullopt;
       value = value * 16 + static_cast<uint32_t>(digit);
     }
     // Hexadecimal fills all 32 bits, so $FFFFFFFF is -1.

@@ -53,7 +53,9 @@ constexpr std::array<std::pair<int, std::string_view>, 44> kMessages = {{
     {952, "Cannot access resource for post"},
 }};
 
-std::string Pad2(int value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+std::string Pad2(int value) {
+  return (value < 10 ? "0" : "") + std::to_string(value);
+}
 
 }  // namespace
 
@@ -76,11 +78,12 @@ std::string FormatStatusLogLine(DateTime when, int id, const std::string& messag
   using namespace std::chrono;
   const auto day_start = floor<days>(when);
   const hh_mm_ss clock{when - day_start};
-  return FormatDateText(when, "dd/mm/yyyy", '/') + " " + Pad2(static_cast<int>(clock.hours().count())) +
-         ":" + Pad2(static_cast<int>(clock.minutes().count())) + ":" +
+  return FormatDateText(when, "dd/mm/yyyy", '/') + " " +
+         Pad2(static_cast<int>(clock.hours().count())) + ":" +
+         Pad2(static_cast<int>(clock.minutes().count())) + ":" +
          Pad2(static_cast<int>(clock.seconds().count())) + " : [" + std::to_string(id) + "] " +
-         message + " (Status:" + std::to_string(statuscode) + ") (Error:" + std::to_string(errcode) +
-         ")";
+         message + " (Status:" + std::to_string(statuscode) +
+         ") (Error:" + std::to_string(errcode) + ")";
 }
 
 }  // namespace trawlex::update

@@ -1,0 +1,211 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "update/control_file.h"
+#include "update/file_list.h"
+
+namespace trawlex::update {
+
+class TransferSession;
+
+enum class TWebUpdateType { ftpUpdate, httpUpdate, fileUpdate };
+enum class TWebUpdateConnect {
+  wucNoConnect,
+  wucConnectPrompt,
+  wucConnectSilent,
+  wucConnectPromptHangup,
+  wucConnectSilentHangup,
+  wucNone
+};
+enum class TWebUpdateUpdate { wuuPromptOnce, wuuPromptAll, wuuSilent };
+enum class TWebUpdateVersionCheck { vcUpdateOnly, vcAlways };
+
+/// Where the last URL and update date would be kept; this program leaves it off.
+struct TLastURLEntry {
+  std::string Key;
+  std::string Section;
+  bool Save = false;
+};
+
+/// Stored for a host; no operation acts on it.
+struct TPostUpdateInfo {
+  std::string Server;
+  std::string Action;
+  std::string Data;
+  bool Enabled = false;
+};
+
+/// Result codes of the update decision.
+inline constexpr int kUpdateDateNewer = 6;
+inline constexpr int kUpdateNothingNew = 7;
+inline constexpr int kUpdateUnconditional = 8;
+inline constexpr int kUpdateSizeDiffers = 9;
+inline constexpr int kUpdateChecksumDiffers = 10;
+inline constexpr int kUpdateNewerVersion = 11;
+inline constexpr int kUpdateAcceptedByHost = 12;
+
+/// What the update decision found, kept for the wizard's pages.
+struct UpdateDecision {
+  int result = kUpdateNothingNew;
+  DateTime release_date = DefaultDateTime();
+  DateTime installed_date = DefaultDateTime();
+  std::string new_version;    ///< as `IsNewerFile` rewrote it
+  std::string local_version;  ///< as `IsNewerFile` rewrote it
+  std::string description;    ///< `[update]` "descr"
+};
+
+/// The live-update engine: connection, transfers, checksums, version test and status reports.
+/// Published properties and events are public members named as the component publishes them.
+/// All work runs on the calling thread; during a transfer `ProcessMessages`, `OnFileProgress`
+/// and `OnProgressCancel` let a window host stay live and cancel within one block. A host may
+/// equally drive the engine from a worker thread, and then gets every event on that thread.
+class TWebUpdate {
+ public:
+  TWebUpdate();
+  virtual ~TWebUpdate();
+  TWebUpdate(const TWebUpdate&) = delete;
+  TWebUpdate& operator=(const TWebUpdate&) = delete;
+
+  // Published properties, with the component's defaults.
+  bool ApplyPatch = false;
+  std::string DateFormat = "dd/mm/yyyy";
+  char DateSeparator = '/';
+  bool ExtractCAB = false;
+  std::string FTPDirectory;
+  bool FTPPassive = false;
+  std::string Host;
+  bool HTTPKeepAliveAuthentication = false;
+  bool KeepIntermediateFiles = false;
+  bool Logging = false;
+  TLastURLEntry LastURLEntry;
+  std::string Password;
+  int Port = 21;
+  TPostUpdateInfo PostUpdateInfo;
+  std::string Proxy;
+  std::string ProxyUserID;
+  std::string ProxyPassword;
+  std::string Signature = "WebUpdate";
+  bool SignatureCheck = false;
+  std::string TempDirectory = ".";
+  std::string TimeFormat = "hh:nn";
+  char TimeSeparator = ':';
+  TWebUpdateType UpdateType = TWebUpdateType::ftpUpdate;
+  TWebUpdateConnect UpdateConnect = TWebUpdateConnect::wucNoConnect;
+  TWebUpdateUpdate UpdateUpdate = TWebUpdateUpdate::wuuPromptOnce;
+  std::string URL;
+  std::string UserID;
+  bool UseCRC32 = false;
+  TWebUpdateVersionCheck VersionCheck = TWebUpdateVersionCheck::vcUpdateOnly;
+
+  // Published events; the first parameter is always the sender.
+  std::function<void(TWebUpdate&, const std::string& filename, int64_t pos, int64_t size)>
+      OnFileProgress;
+  std::function<void(TWebUpdate&, const std::string& filename)> OnFileDownloaded;
+  std::function<void(TWebUpdate&, const std::string& newversion, const std::string& localversion,
+                     bool& IsNew)>
+      OnFileVersionCheck;
+  std::function<void(TWebUpdate&, bool& AllowPostResult)> OnProcessPostResult;
+  std::function<void(TWebUpdate&, const std::string& action)> OnProgress;
+  std::function<void(TWebUpdate&, bool& cancel)> OnProgressCancel;
+  std::function<void(TWebUpdate&, const std::string& statusstr, int statuscode, int errcode)>
+      OnStatus;
+  std::function<void(TWebUpdate&)> OnThreadUpdateDone;
+  std::function<void(TWebUpdate&, bool& allow)> OnAppRestart;
+  std::function<void(TWebUpdate&)> OnAppDoClose;
+  std::function<void(TWebUpdate&, int FileIdx, const std::string& FileDescription,
+                     std::string& URL)>
+      OnBeforeFileDownload;
+  std::function<void(TWebUpdate&, const std::string& msg, const std::string& param, bool& allow)>
+      OnCustomValidate;
+  std::function<void(TWebUpdate&, const std::string& msg, const std::string& param)>
+      OnCustomProcess;
+  std::function<void(TWebUpdate&, std::vector<std::string>& list)> OnGetFileList;
+  std::function<void(TWebUpdate&, std::string& path)> OnConvertPrefix;
+  std::function<void(TWebUpdate&, std::string& AppParams)> OnSetAppParams;
+  std::function<void(TWebUpdate&, const std::vector<std::string>& Text, int& Res)>
+      OnDownloadedWhatsNew;
+  std::function<void(TWebUpdate&, const std::vector<std::string>& Text, int& Res)> OnDownloadedEULA;
+  std::function<void(TWebUpdate&, const std::string& URL, std::string& FName)> OnFileNameFromURL;
+  std::function<void(TWebUpdate&)> OnSuccess;
+
+  /// Lets the host handle its pending window events; called once per transferred block and
+  /// while a transfer waits for the network. It must not call back into this engine.
+  std::function<void()> ProcessMessages;
+
+  /// 0 ready, 1 not connected and `wucNoConnect`, 2 no session, 3 dialling failed.
+  virtual int StartConnection();
+  /// 0, or -1 when no FTP connection could be made.
+  virtual int FTPConnect();
+  /// Closes what is open and deletes the fetched control file; safe to call repeatedly.
+  virtual int StopConnection();
+  /// Formats message `id` with `param`, logs it when `Logging` is on and raises `OnStatus`.
+  virtual void ReportStatus(int id, const std::string& param, int statuscode, int errcode);
+  /// Newer-file test by checksum, size or version resource; rewrites both texts to dotted
+  /// versions when it compares versions.
+  virtual bool IsNewerFile(std::string& newversion, std::string& localfile, int32_t checksum,
+                           int32_t size);
+  /// Directory for a prefix name ("WIN", "APP", "TMP", "PF"); empty leaves the name in place.
+  virtual void ConvertPrefix(const std::string& name, std::string& value);
+  /// Raised when a file is complete under its final name.
+  virtual void FileDownloaded(const std::string& filename);
+
+  /// Fetches `url` into `targetdir` over the transport of `UpdateType`; false on any failure,
+  /// and also for a file of zero bytes, which is nevertheless put in place.
+  bool DownloadFile(const std::string& url, bool compressed, const std::string& targetdir);
+  /// Copies a local file through a temporary file onto `target`.
+  bool CopyLocalFile(const std::string& source, const std::string& target);
+  /// The last part of a URL or path; `OnFileNameFromURL` may change it.
+  std::string FileNameFromURL(const std::string& url);
+  /// Expands {WIN}, {APP}, {TMP} and {PF} after `OnConvertPrefix`.
+  std::string ExpandPrefixes(const std::string& text);
+  /// Puts `ProxyUserID` and `ProxyPassword` into an "http://" URL.
+  [[nodiscard]] std::string AddProxyCredentials(const std::string& url) const;
+  /// Control-file date and time with `DateFormat` and `TimeFormat`.
+  [[nodiscard]] DateTime ParseDateTime(const std::string& date, const std::string& time) const;
+
+  /// Decides which kind of update the control file offers (result codes 6 to 12), reporting
+  /// each finding.
+  UpdateDecision FindUpdateKind(const ControlFile& control);
+  /// A `[fileN]` entry with expanded paths and a target directory ending in a separator.
+  TFileDescription MakeFileDescription(const FileSection& section);
+  /// The file filter: whether an entry is worth downloading.
+  bool IsFileEntryKept(const TFileDescription& entry);
+
+  [[nodiscard]] bool Connected() const { return connected_; }
+  /// Whether the last transfer was cancelled by the host.
+  [[nodiscard]] bool Cancelled() const { return cancelled_; }
+  [[nodiscard]] TFileList& FileList() { return file_list_; }
+
+ protected:
+  /// Path of the fetched control file, deleted by `StopConnection`.
+  std::string control_file_path_;
+
+ private:
+  bool AskCancel();
+  bool ReplaceTarget(const std::string& temp, const std::string& target);
+  std::string MakeTempFile(int* fd);
+  bool ExpandIfCompressed(const std::string& target, bool compressed);
+
+  std::unique_ptr<TransferSession> session_;
+  std::unique_ptr<TransferSession> ftp_connection_;
+  std::string ftp_base_url_;
+  std::string ftp_directory_;
+  bool ftp_directory_entered_ = false;
+  bool connected_ = false;
+  bool cancelled_ = false;
+  TFileList file_list_;
+};
+
+/// The update address this program uses by default: the vendor's server over https.
+inline constexpr const char* kDefaultUpdateURL =
+    "https://update.ostreltrawlex.com/update/ostreltrawlexfinder.inf";
+
+/// Sets the values that the main window gives its engine at start-up.
+void ApplyMainWindowValues(TWebUpdate& engine, const std::string& program_folder);
+
+}  // namespace trawlex::update

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include "update/pe_builder.h"
+#include "update/test_util.h"
+#include "update/version_info.h"
+#include "update/web_update.h"
+
+namespace trawlex::update {
+namespace {
+
+using testing::TempDir;
+
+VersionResource SampleResource() {
+  VersionResource r;
+  FixedFileInfo f;
+  f.file_version_ms = 0x00020001;
+  f.file_version_ls = 0x00030004;
+  f.product_version_ms = 0x00020000;
+  f.product_version_ls = 0;
+  r.fixed = f;
+  r.string_tables.push_back({"040904E4",
+                             {{"CompanyName", "Ostrel"},
+                              {"FileDescription", "Trawlex Finder – recovery"},
+                              {"LegalCopyright", "(c) Ostrel"},
+                              {"ProductVersion", "2.0.0.0"}}});
+  r.translations.push_back(0x04E40409);
+  return r;
+}
+
+TEST(VersionInfoTest, BlockRoundTrips) {
+  const std::vector<uint8_t> block = BuildVersionBlock(SampleResource());
+  ASSERT_GE(block.size(), 92u);
+  EXPECT_EQ(block[0] | (block[1] << 8), static_cast<int>(block.size()));
+  EXPECT_EQ(block[2], 52);  // fixed file information
+  std::string err;
+  const auto parsed = ParseVersionBlock(block.data(), block.size(), &err);
+  ASSERT_TRUE(parsed.has_value()) << err;
+  ASSERT_TRUE(parsed->fixed.has_value());
+  EXPECT_EQ(parsed->fixed->signature, 0xFEEF04BDu);
+  EXPECT_EQ(parsed->fixed->file_version_ms, 0x00020001u);
+  EXPECT_EQ(parsed->fixed->file_version_ls, 0x00030004u);
+  EXPECT_EQ(parsed->QueryString("040904e4", "CompanyName"), "Ostrel");
+  EXPECT_EQ(parsed->QueryString("040904E4", "FileDescription"), "Trawlex Finder – recovery");
+  EXPECT_FALSE(parsed->QueryString("040904E4", "Comments").has_value());
+  EXPECT_EQ(parsed->translations, std::vector<uint32_t>{0x04E40409});
+}
+
+TEST(VersionInfoTest, MalformedBlocksAreRejected) {
+  std::vector<uint8_t> block = BuildVersionBlock(SampleResource());
+  std::string err;
+  EXPECT_FALSE(ParseVersionBlock(block.data(), 10, &err).has_value());
+  EXPECT_EQ(err, "The version block is malformed.");
+  block[0] = 0xFF;
+  block[1] = 0xFF;  // longer than the data
+  EXPECT_FALSE(ParseVersionBlock(block.data(), block.size(), nullptr).has_value());
+  const std::vector<uint8_t> zeros(64, 0);
+  EXPECT_FALSE(ParseVersionBlock(zeros.data(), zeros.size(), nullptr).has_value());
+}
+
+TEST(VersionInfoTest, FoundInAWindowsExecutable) {
+  TempDir dir;
+  testing::WriteBytes(dir.File("app.exe"),
+                      testing::BuildPeWithVersion(BuildVersionBlock(SampleResource())));
+  std::string err;
+  const auto r = ReadVersionResource(dir.File("app.exe"), &err);
+  ASSERT_TRUE(r.has_value()) << err;
+  EXPECT_EQ(r->QueryString("040904E4", "ProductVersion"), "2.0.0.0");
+  const VersionWords w = ReadFileVersionWords(dir.File("app.exe"));
+  EXPECT_EQ(FormatVersionWords(w), "2.1.3.4");
+}
+
+TEST(VersionInfoTest, FilesWithoutVersionResource) {
+  TempDir dir;
+  testing::WriteBytes(dir.File("bare.exe"), testing::BuildPeWithVersion({}));
+  testing::WriteFile(dir.File("text"), "just text");
+  std::string err;
+  EXPECT_FALSE(ReadVersionResource(dir.File("bare.exe"), &err).has_value());
+  EXPECT_EQ(err, "\"" + dir.File("bare.exe") + "\" has no version resource.");
+  EXPECT_FALSE(ReadFileVersionWords(dir.File("text")).IsVersion());
+  EXPECT_EQ(ReadFileVersionWords(dir.File("missing")).ms, -1);
+  // A truncated executable is not read past its end.
+  auto image = testing::BuildPeWithVersion(BuildVersionBlock(SampleResource()));
+  image.resize(0x220);
+  EXPECT_FALSE(FindVersionBlockInPe(image).has_value());
+}
+
+TEST(VersionInfoTest, WrongSignatureIsNoVersion) {
+  TempDir dir;
+  VersionResource r = SampleResource();
+  r.fixed->signature = 0x12345678;
+  testing::WriteBytes(dir.File("odd.exe"), testing::BuildPeWithVersion(BuildVersionBlock(r)));
+  EXPECT_FALSE(ReadFileVersionWords(dir.File("odd.exe")).IsVersion());
+}
+
+TEST(VersionInfoTest, OwnExecutableCarriesTheProjectVersion) {
+  std::string err;
+  const auto own = ReadOwnVersionResource(&err);
+  ASSERT_TRUE(own.has_value()) << err;
+  ASSERT_TRUE(own->fixed.has_value());
+  EXPECT_EQ(FormatVersionWords({static_cast<int32_t>(own->fixed->file_version_ms),
+                                static_cast<int32_t>(own->fixed->file_version_ls)}),
+            TRAWLEX_PROJECT_VERSION_4);
+  EXPECT_EQ(own->QueryString("040904E4", "ProductName"), "Ostrel Trawlex Finder");
+  EXPECT_EQ(own->QueryString("040904E4", "ProductVersion"), TRAWLEX_PROJECT_VERSION_4);
+}
+
+TEST(VersionInfoTest, SmallProgramCarriesTheBlockAndUpdatesCompareWithIt) {
+  const auto r = ReadVersionResource(VERSION_PROBE_PATH, nullptr);
+  ASSERT_TRUE(r.has_value());
+  EXPECT_EQ(r->QueryString("040904E4", "FileDescription"), "Version probe");
+  TWebUpdate engine;
+  std::string newer = "99.0.0.0";
+  std::string local = VERSION_PROBE_PATH;
+  EXPECT_TRUE(engine.IsNewerFile(newer, local, -1, 0));
+  EXPECT_EQ(local, TRAWLEX_PROJECT_VERSION_4);
+  std::string same = TRAWLEX_PROJECT_VERSION_4;
+  local = VERSION_PROBE_PATH;
+  EXPECT_FALSE(engine.IsNewerFile(same, local, -1, 0));
+}
+
+}  // namespace
+}  // namespace trawlex::update
