@@ -44,10 +44,9 @@ void THSSkinBtn::applyBounds(QSize asked) {
     setMinimumSize(0, bounded.height());
     setMaximumSize(QWIDGETSIZE_MAX, bounded.height());
   }
-  if (size() == bounded)
-    rebuildFace();  // A new skin or shape at the same size still needs a new face.
-  else
-    resize(bounded);
+  resize(bounded);
+  // Rebuilt here too: a hidden control gets its resize event only when it is shown.
+  rebuildFace();
   updateGeometry();
 }
 
@@ -95,6 +94,7 @@ void THSSkinBtn::resizeEvent(QResizeEvent* event) {
 }
 
 void THSSkinBtn::paintEvent(QPaintEvent*) {
+  if (face_.width() != width()) rebuildFace();
   if (face_.isNull()) return;
   QPainter painter(this);
   const int shape = skin_->ButtonShape();
