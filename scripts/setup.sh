@@ -11,7 +11,7 @@ packages=(
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core
   # live update
-  libcurl4-openssl-dev libmspack-dev python3-pyftpdlib
+  libcurl4-openssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files
   dosfstools mtools imagemagick ghostscript zip arj tar sox python3
 )

@@ -19,6 +19,7 @@ def main():
     handler = FTPHandler
     handler.authorizer = authorizer
     handler.banner = "update test server"
+    handler.auth_failed_timeout = 0.1
     server = FTPServer(("127.0.0.1", 0), handler)
     server.max_cons = 16
     print(server.socket.getsockname()[1], flush=True)

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include "update/engine_fixture.h"
-#include "update/ftp_test_server.h"
 #include "update/http_test_server.h"
+#include "update/python_test_server.h"
 #include "update/szdd_writer.h"
 
 namespace trawlex::update {
@@ -292,6 +292,19 @@ TEST_F(HttpDownloadTest, HttpsWithoutATlsServerFails) {
   EXPECT_FALSE(engine_.DownloadFile(url, false, dir_.path() + "/"));
   EXPECT_EQ(status_.back().statuscode, 2);
   EXPECT_FALSE(Exists(Target("x.bin")));
+}
+
+TEST_F(HttpDownloadTest, UntrustedCertificateIsRefused) {
+  TempDir root;
+  WriteFile(root.File("app.bin"), "would be run");
+  testing::TlsTestServer tls(root.path());
+  ASSERT_TRUE(tls.running()) << tls.error();
+  WriteFile(Target("app.bin"), "old");
+  const std::string url = "https://127.0.0.1:" + std::to_string(tls.port()) + "/app.bin";
+  EXPECT_FALSE(engine_.DownloadFile(url, false, dir_.path() + "/"));
+  EXPECT_EQ(status_.back(), (Status{"File not found : " + url, 2, 1}));
+  EXPECT_EQ(ReadFile(Target("app.bin")), "old");
+  EXPECT_TRUE(ListDir(temp_.path()).empty());
 }
 
 class FtpDownloadTest : public ::testing::Test {

@@ -1,4 +1,4 @@
-#include "update/ftp_test_server.h"
+#include "update/python_test_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,20 +10,30 @@
 
 namespace trawlex::update::testing {
 
-FtpTestServer::FtpTestServer(const std::string& root, const std::string& user,
-                             const std::string& password) {
+PythonTestServer::PythonTestServer(const std::string& script,
+                                   const std::vector<std::string>& args) {
   int in_pipe[2], out_pipe[2];
-  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0) {
+  if (::pipe2(in_pipe, O_CLOEXEC) != 0) {
     error_ = "pipe failed";
     return;
   }
-  const std::string script = std::string(UPDATE_TEST_DIR) + "/ftp_test_server.py";
+  if (::pipe2(out_pipe, O_CLOEXEC) != 0) {
+    ::close(in_pipe[0]);
+    ::close(in_pipe[1]);
+    error_ = "pipe failed";
+    return;
+  }
+  const std::string path = std::string(UPDATE_TEST_DIR) + "/" + script;
+  std::vector<std::string> argv_text = {"python3", path};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& arg : argv_text) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
     ::dup2(in_pipe[0], 0);
     ::dup2(out_pipe[1], 1);
-    ::execl("/usr/bin/python3", "python3", script.c_str(), root.c_str(), user.c_str(),
-            password.c_str(), static_cast<char*>(nullptr));
+    ::execv("/usr/bin/python3", argv.data());
     ::_exit(127);
   }
   ::close(in_pipe[0]);
@@ -41,10 +51,10 @@ FtpTestServer::FtpTestServer(const std::string& root, const std::string& user,
     line += c;
   }
   ::close(out_pipe[0]);
-  if (port_ <= 0) error_ = "the FTP test server did not start (is python3-pyftpdlib installed?)";
+  if (port_ <= 0) error_ = script + " did not start (see scripts/setup.sh for its packages)";
 }
 
-FtpTestServer::~FtpTestServer() {
+PythonTestServer::~PythonTestServer() {
   if (to_child_ >= 0) ::close(to_child_);
   if (pid_ > 0) {
     // Closing its input ends the server; give it a few seconds before insisting.
