@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the programs and runs the main job on the sample disk image.
+# Sets up the machine, builds the programs, makes the sample disk image (real files
+# of 16 kinds written to a FAT disk and deleted) and recovers them with trawlex.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C build/release -j"$(nproc)" trawlex
-mkdir -p out
-truncate -s 64M out/sample.img
-build/release/bin/trawlex types
-build/release/bin/trawlex info out/sample.img
+bash scripts/make_sample_image.sh out/sample
+rm -rf out/recovered
+echo
+echo "== trawlex recover out/sample/sample.img -o out/recovered"
+build/release/bin/trawlex recover out/sample/sample.img -o out/recovered
+echo
+echo "== the folder of saved files"
+ls -l out/recovered

@@ -19,11 +19,15 @@ struct Command {
 constexpr Command kCommands[] = {
     {"types", "types", "list the file types a scan looks for", RunTypes},
     {"info", "info (IMAGE | --drive N)", "show a disk's parameters and true sector count", RunInfo},
+    {"scan", "scan (IMAGE | --drive N) [--format table|tsv|json]",
+     "find the files whose start stands in a sector", RunScanCommand},
+    {"recover", "recover (IMAGE | --drive N) -o DIR [--types JPG,PDF,...] [--max-mb N]",
+     "scan, then save the found files of the chosen types", RunRecoverCommand},
 };
 
 void PrintUsage(std::FILE* out) {
   std::fprintf(out, "usage: trawlex COMMAND [ARGS]\n\ncommands:\n");
-  for (const Command& c : kCommands) std::fprintf(out, "  %-40s %s\n", c.usage, c.help);
+  for (const Command& c : kCommands) std::fprintf(out, "  %s\n      %s\n", c.usage, c.help);
 }
 
 }  // namespace

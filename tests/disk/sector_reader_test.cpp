@@ -151,18 +151,18 @@ TEST(DriveTable, ParametersCarryTheTrueSectorCount) {
   DriveTable table(machine.Sys(), machine.Dev());
   DriveParameters p;
   ASSERT_TRUE(table.GetDriveParameters(1, p));  // sda: exactly 1000 cylinders
-  EXPECT_EQ(p.BufferSize, 30);
-  EXPECT_EQ(p.Cylinders, 1000u);
-  EXPECT_EQ(p.Heads, 255u);
-  EXPECT_EQ(p.SectorsPerTrack, 63u);
-  EXPECT_EQ(p.TotalSectors, 16065000u);
-  EXPECT_EQ(p.BytesPerSector, 512);
+  EXPECT_EQ(+p.BufferSize, 30);
+  EXPECT_EQ(+p.Cylinders, 1000u);
+  EXPECT_EQ(+p.Heads, 255u);
+  EXPECT_EQ(+p.SectorsPerTrack, 63u);
+  EXPECT_EQ(+p.TotalSectors, 16065000u);
+  EXPECT_EQ(+p.BytesPerSector, 512);
   EXPECT_EQ(p.Flags & kRemovableFlag, 0);
-  EXPECT_EQ(p.ConfigPointer, 0u);
+  EXPECT_EQ(+p.ConfigPointer, 0u);
   // Sectors past the last whole cylinder still count.
   ASSERT_TRUE(table.GetDriveParameters(3, p));
-  EXPECT_EQ(p.Cylinders, 1000u);
-  EXPECT_EQ(p.TotalSectors, 16066000u);
+  EXPECT_EQ(+p.Cylinders, 1000u);
+  EXPECT_EQ(+p.TotalSectors, 16066000u);
   // The removable bit comes from sysfs, and so does the geometry's media type.
   ASSERT_TRUE(table.GetDriveParameters(2, p));
   EXPECT_EQ(p.Flags & kRemovableFlag, kRemovableFlag);
@@ -176,7 +176,7 @@ TEST(DriveTable, ParametersCarryTheTrueSectorCount) {
   DriveParameters untouched;
   untouched.Heads = 99;
   EXPECT_FALSE(table.GetDriveParameters(24, untouched));
-  EXPECT_EQ(untouched.Heads, 99u);
+  EXPECT_EQ(+untouched.Heads, 99u);
 }
 
 TEST(DriveParameters, LayoutIsTheThirtyByteWireRecord) {
@@ -228,7 +228,7 @@ TEST(ReadSectors, ReachesPastFourGibibytes) {
   EXPECT_STREQ(buffer, "sector 8388608");
   DriveParameters p;
   ASSERT_TRUE(table.GetDriveParameters(drive, p));
-  EXPECT_EQ(p.TotalSectors, 8388608u + 8);
+  EXPECT_EQ(+p.TotalSectors, 8388608u + 8);
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "disk/disk_info.h"
+#include "disk/drive_table.h"
+#include "disk/sector_reader.h"
+#include "recovery/found_type_list.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+/// Sectors per scan chunk: one 1 MiB read.
+inline constexpr std::uint32_t kChunkSectors = 2048;
+
+/// Why a scan ended.
+enum class ScanEnd {
+  kCompleted,   ///< every sector was examined
+  kStopped,     ///< Pause was seen
+  kSourceLost,  ///< the disk vanished or ended early while being read
+  kCannotOpen,  ///< the disk could not be opened at all; nothing was examined
+};
+
+struct ScanSummary {
+  ScanEnd reason = ScanEnd::kCompleted;
+  std::string error;                ///< why, for kSourceLost and kCannotOpen
+  std::uint64_t total_sectors = 0;  ///< the sectors the scan covers
+  std::uint64_t examined = 0;       ///< sectors examined; also the first LBA not examined
+  std::uint64_t unreadable = 0;     ///< sectors that could not be read and counted as blank
+  std::uint64_t files_found = 0;
+  double seconds = 0;
+};
+
+/// How a front end follows a scan. Every call comes from the thread that runs ScanDisk.
+class ScanObserver {
+ public:
+  virtual ~ScanObserver() = default;
+  virtual void ScanStarted(std::uint64_t /*total_sectors*/) {}
+  /// The LBA about to be examined; at most once per display interval.
+  virtual void CurrentSector(std::uint64_t /*lba*/) {}
+  /// Whole chunk `chunk` (zero-based) of `chunks` is done.
+  virtual void ChunkDone(std::uint64_t /*chunk*/, std::uint64_t /*chunks*/) {}
+  /// A file of row `row` starts; `row_count` counts the still-open record too.
+  virtual void FileStartFound(int /*row*/, std::size_t /*row_count*/, std::uint64_t /*found*/) {}
+  /// A record was appended to row `row` and is now visible in it.
+  virtual void RecordAppended(int /*row*/, const TfileExt& /*file*/) {}
+  virtual void ScanEnded(const ScanSummary& /*summary*/) {}
+};
+
+struct ScanOptions {
+  /// Threads that read and examine chunks ahead of the scan; 0: one per core, at most 4.
+  int workers = 0;
+  std::chrono::milliseconds display_interval{100};
+};
+
+/// Walks `disk.SectorCount()` sectors of `reader` from LBA 0, files every file start
+/// under its row of `rows` and closes each found file at the next start. Stops at the
+/// next sector once `pause` is set; clears `pause` at the end. Unreadable sectors count
+/// as blank and the scan goes on. Rethrows what the observer throws, after the end steps.
+ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
+                     std::atomic<bool>& pause, ScanObserver& observer,
+                     const ScanOptions& options = {});
+
+/// Opens drive `disk.DriveNumber()` of `table` and scans it; a drive that cannot be
+/// opened ends the scan at once with kCannotOpen and the reason.
+ScanSummary ScanDrive(const DriveTable& table, DiskInfo& disk, FoundTypeRows& rows,
+                      std::atomic<bool>& pause, ScanObserver& observer,
+                      const ScanOptions& options = {});

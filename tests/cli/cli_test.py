@@ -1,0 +1,128 @@
+"""End-to-end checks of the trawlex command on real disk images.
+
+Run as: cli_test.py TRAWLEX_BINARY REPO_ROOT
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TRAWLEX = sys.argv[1]
+ROOT = sys.argv[2]
+
+
+def run(*args):
+    return subprocess.run([TRAWLEX, *args], capture_output=True, text=True, timeout=600)
+
+
+class SampleImage(unittest.TestCase):
+    """The sample disk: real files written to a FAT disk and deleted again."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.dir = cls.tmp.name
+        subprocess.run(["bash", os.path.join(ROOT, "scripts/make_sample_image.sh"), cls.dir],
+                       check=True, capture_output=True)
+        cls.image = os.path.join(cls.dir, "sample.img")
+        with open(os.path.join(cls.dir, "manifest.tsv")) as f:
+            cls.manifest = [line.rstrip("\n").split("\t") for line in f if line.strip()]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_recover_gives_back_every_planted_file(self):
+        out = os.path.join(self.dir, "recovered")
+        result = run("recover", self.image, "-o", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        saved = {name: open(os.path.join(out, name), "rb").read() for name in os.listdir(out)}
+        self.assertGreaterEqual(len({tag for _, tag in self.manifest}), 15)
+        for name, tag in self.manifest:
+            with open(os.path.join(self.dir, "files", name), "rb") as f:
+                original = f.read()
+            candidates = [data for saved_name, data in saved.items()
+                          if saved_name.endswith("." + tag) and data[:min(512, len(original))] == original[:512]]
+            self.assertTrue(candidates, f"{name} ({tag}) was not recovered")
+            data = candidates[0]
+            # The saved file holds the original from its first byte on; a file with a
+            # later file start inside it (a tar member) is cut there.
+            common = min(len(data), len(original))
+            self.assertEqual(data[:common], original[:common], name)
+            self.assertIn(f"saved FILE_", result.stdout)
+
+    def test_scan_formats_agree(self):
+        tsv = run("scan", self.image, "--format", "tsv")
+        self.assertEqual(tsv.returncode, 0, tsv.stderr)
+        lines = tsv.stdout.splitlines()
+        self.assertEqual(lines[0], "lba\tsize\ttype\tname")
+        rows = [line.split("\t") for line in lines[1:]]
+        lbas = [int(r[0]) for r in rows]
+        self.assertEqual(lbas, sorted(lbas))
+        for lba, size, tag, name in rows:
+            self.assertEqual(name, f"FILE_{lba}.{tag}")
+        doc = json.loads(run("scan", self.image, "--format", "json").stdout)
+        self.assertEqual([(f["lba"], f["size"], f["type"], f["name"]) for f in doc["files"]],
+                         [(int(a), int(b), c, d) for a, b, c, d in rows])
+        self.assertEqual(sum(doc["counts"].values()), len(rows))
+        self.assertEqual(doc["sectors"], os.path.getsize(self.image) // 512)
+        self.assertEqual(doc["unreadable"], 0)
+        table = run("scan", self.image)
+        self.assertIn("JPG (1)", table.stdout)
+        self.assertRegex(table.stdout, r"sectors examined: 65536 of 65536, unreadable: 0, files found: \d+")
+
+    def test_recover_chosen_types_with_a_limit(self):
+        out = os.path.join(self.dir, "only-pictures")
+        result = run("recover", self.image, "-o", out, "--types", "JPG,TIF", "--max-mb", "0")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.listdir(out), [])
+        result = run("recover", self.image, "-o", out, "--types", "JPG,TIF", "--max-mb", "1")
+        names = sorted(os.listdir(out))
+        self.assertTrue(names and all(n.endswith((".JPG", ".TIF")) for n in names), names)
+        self.assertTrue(all(os.path.getsize(os.path.join(out, n)) <= 1048576 for n in names))
+
+
+class BadInput(unittest.TestCase):
+    def test_usage_errors_exit_1(self):
+        self.assertEqual(run().returncode, 1)
+        self.assertEqual(run("frobnicate").returncode, 1)
+        self.assertEqual(run("scan").returncode, 1)
+        self.assertEqual(run("scan", "x.img", "--format", "xml").returncode, 1)
+        self.assertEqual(run("recover", "x.img").returncode, 1)
+        bad = run("recover", "x.img", "-o", "/tmp/x", "--types", "JPEG")
+        self.assertEqual(bad.returncode, 1)
+        self.assertIn("unknown file type 'JPEG'", bad.stderr)
+        self.assertIn("'many' is not a valid integer value",
+                      run("recover", "x.img", "-o", "/tmp/x", "--max-mb", "many").stderr)
+
+    def test_unreadable_sources_exit_2_with_the_reason(self):
+        result = run("scan", "/nonexistent/disk.img")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("No such file or directory", result.stderr)
+        self.assertEqual(len(result.stderr.splitlines()), 1)
+        result = run("scan", "--drive", "99")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("drive 99 does not exist", result.stderr)
+        with tempfile.TemporaryDirectory() as d:
+            self.assertEqual(run("info", d).returncode, 2)
+
+    def test_an_unwritable_target_exits_3(self):
+        with tempfile.TemporaryDirectory() as d:
+            image = os.path.join(d, "disk.img")
+            with open(image, "wb") as f:
+                f.write(b"\xff\xd8\xff\xe0" + bytes(4092))
+            blocker = os.path.join(d, "file")
+            open(blocker, "w").close()
+            result = run("recover", image, "-o", os.path.join(blocker, "sub"))
+            self.assertEqual(result.returncode, 3, result.stderr)
+
+    def test_types_lists_the_catalogue(self):
+        lines = run("types").stdout.splitlines()
+        self.assertEqual(len(lines), 45)
+        self.assertTrue(lines[10].split()[1] == "EPSorPS")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])
