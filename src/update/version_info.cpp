@@ -1,8 +1,13 @@
 #include "update/version_info.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 
 #include "update/profile_file.h"
@@ -12,7 +17,6 @@ namespace {
 
 constexpr uint32_t kFixedSignature = 0xFEEF04BD;
 constexpr size_t kFixedSize = 52;
-constexpr size_t kMaxImageSize = size_t{512} << 20;
 
 uint16_t U16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -174,25 +178,46 @@ Node TextNode(const std::string& key, const std::string& value) {
   return node;
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* err) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) {
-    if (err) *err = "Cannot open \"" + path + "\".";
-    return std::nullopt;
+/// A read-only mapping of a whole file; only the pages that are looked at are read.
+class MappedFile {
+ public:
+  MappedFile(const std::string& path, std::string* err) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (err) *err = "Cannot open \"" + path + "\": " + std::strerror(errno) + ".";
+      return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (err) *err = "\"" + path + "\" is not a readable file.";
+    } else if (st.st_size == 0) {
+      ok_ = true;
+    } else {
+      void* data = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      if (data == MAP_FAILED) {
+        if (err) *err = "Cannot read \"" + path + "\": " + std::strerror(errno) + ".";
+      } else {
+        data_ = static_cast<const uint8_t*>(data);
+        size_ = static_cast<size_t>(st.st_size);
+        ok_ = true;
+      }
+    }
+    ::close(fd);
   }
-  const auto size = static_cast<size_t>(in.tellg());
-  if (size > kMaxImageSize) {
-    if (err) *err = "\"" + path + "\" is too large to be an executable.";
-    return std::nullopt;
+  ~MappedFile() {
+    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
   }
-  std::vector<uint8_t> bytes(size);
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-    if (err) *err = "Cannot read \"" + path + "\".";
-    return std::nullopt;
-  }
-  return bytes;
-}
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  [[nodiscard]] bool ok() const { return ok_; }
+  [[nodiscard]] std::span<const uint8_t> bytes() const { return {data_, size_}; }
+
+ private:
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool ok_ = false;
+};
 
 }  // namespace
 
@@ -280,7 +305,7 @@ std::vector<uint8_t> BuildVersionBlock(const VersionResource& resource) {
   return out;
 }
 
-std::optional<std::vector<uint8_t>> FindVersionBlockInPe(const std::vector<uint8_t>& image) {
+std::optional<std::vector<uint8_t>> FindVersionBlockInPe(std::span<const uint8_t> image) {
   const size_t size = image.size();
   const uint8_t* d = image.data();
   auto fits = [size](size_t offset, size_t length) {
@@ -348,7 +373,7 @@ std::optional<std::vector<uint8_t>> FindVersionBlockInPe(const std::vector<uint8
   return std::vector<uint8_t>(d + *data, d + *data + length);
 }
 
-std::optional<std::vector<uint8_t>> FindVersionBlockInElf(const std::vector<uint8_t>& image) {
+std::optional<std::vector<uint8_t>> FindVersionBlockInElf(std::span<const uint8_t> image) {
   const size_t size = image.size();
   const uint8_t* d = image.data();
   if (size < 0x34 || d[0] != 0x7F || d[1] != 'E' || d[2] != 'L' || d[3] != 'F') return std::nullopt;
@@ -398,10 +423,10 @@ std::optional<std::vector<uint8_t>> FindVersionBlockInElf(const std::vector<uint
 }
 
 std::optional<VersionResource> ReadVersionResource(const std::string& path, std::string* err) {
-  const auto image = ReadWholeFile(path, err);
-  if (!image) return std::nullopt;
-  auto block = FindVersionBlockInPe(*image);
-  if (!block) block = FindVersionBlockInElf(*image);
+  const MappedFile file(path, err);
+  if (!file.ok()) return std::nullopt;
+  auto block = FindVersionBlockInPe(file.bytes());
+  if (!block) block = FindVersionBlockInElf(file.bytes());
   if (!block) {
     if (err) *err = "\"" + path + "\" has no version resource.";
     return std::nullopt;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,10 +57,10 @@ inline constexpr const char* kVersionSectionName = ".vs_version_info";
 
 /// The raw version block among a Windows executable's resources.
 [[nodiscard]] std::optional<std::vector<uint8_t>> FindVersionBlockInPe(
-    const std::vector<uint8_t>& image);
+    std::span<const uint8_t> image);
 /// The raw version block in the `kVersionSectionName` section of an ELF file.
 [[nodiscard]] std::optional<std::vector<uint8_t>> FindVersionBlockInElf(
-    const std::vector<uint8_t>& image);
+    std::span<const uint8_t> image);
 
 /// The version resource of a Windows or Linux executable; nullopt when it has none.
 [[nodiscard]] std::optional<VersionResource> ReadVersionResource(const std::string& path,

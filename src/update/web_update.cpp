@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <system_error>
 
@@ -312,22 +313,41 @@ bool TWebUpdate::DownloadFile(const std::string& url, bool compressed,
   }
   int64_t received = 0;
   int write_errno = 0;
+  // An exception from a host's handler must not unwind through the Internet library: it is
+  // held, the transfer stops, and it is raised again once the temporary file is gone.
+  std::exception_ptr host_error;
   const BlockHandler on_block = [&](const uint8_t* data, size_t size, int64_t total) {
     if (!WriteAll(fd, data, size)) {
       write_errno = errno;
       return BlockAnswer::kWriteError;
     }
     received += static_cast<int64_t>(size);
-    if (OnFileProgress) OnFileProgress(*this, target, received, total);
-    return AskCancel() ? BlockAnswer::kCancel : BlockAnswer::kContinue;
+    try {
+      if (OnFileProgress) OnFileProgress(*this, target, received, total);
+      return AskCancel() ? BlockAnswer::kCancel : BlockAnswer::kContinue;
+    } catch (...) {
+      host_error = std::current_exception();
+      return BlockAnswer::kCancel;
+    }
   };
-  const IdleHandler on_idle = [this] { return !AskCancel(); };
+  const IdleHandler on_idle = [&] {
+    try {
+      return !AskCancel();
+    } catch (...) {
+      host_error = std::current_exception();
+      return false;
+    }
+  };
   TransferResult result = connection->Fetch(fetch_url, on_block, on_idle);
   if (::close(fd) != 0 && result.outcome == TransferResult::Outcome::kComplete) {
     write_errno = errno;
     result.outcome = TransferResult::Outcome::kWriteError;
   }
   cancelled_ = result.outcome == TransferResult::Outcome::kCancelled;
+  if (host_error) {
+    std::remove(temp.c_str());
+    std::rethrow_exception(host_error);
+  }
 
   switch (result.outcome) {
     case TransferResult::Outcome::kComplete:

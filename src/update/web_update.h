@@ -155,7 +155,9 @@ class TWebUpdate {
   virtual void FileDownloaded(const std::string& filename);
 
   /// Fetches `url` into `targetdir` over the transport of `UpdateType`; false on any failure,
-  /// and also for a file of zero bytes, which is nevertheless put in place.
+  /// and also for a file of zero bytes, which is nevertheless put in place. A temporary file
+  /// that cannot be created or written raises `std::system_error`; an exception from an event
+  /// handler passes through once the temporary file is gone.
   bool DownloadFile(const std::string& url, bool compressed, const std::string& targetdir);
   /// Copies a local file through a temporary file onto `target`.
   bool CopyLocalFile(const std::string& source, const std::string& target);

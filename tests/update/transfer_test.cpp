@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <stdexcept>
+#include <system_error>
+
 #include "update/engine_fixture.h"
 #include "update/http_test_server.h"
 #include "update/python_test_server.h"
@@ -292,6 +295,27 @@ TEST_F(HttpDownloadTest, HttpsWithoutATlsServerFails) {
   EXPECT_FALSE(engine_.DownloadFile(url, false, dir_.path() + "/"));
   EXPECT_EQ(status_.back().statuscode, 2);
   EXPECT_FALSE(Exists(Target("x.bin")));
+}
+
+TEST_F(HttpDownloadTest, TempFileThatCannotBeCreatedRaises) {
+  server_.Serve("/file.bin", {200, "content", {}, 0});
+  WriteFile(Target("file.bin"), "old");
+  engine_.TempDirectory = dir_.File("no/such/dir");
+  EXPECT_THROW(engine_.DownloadFile(server_.Url("/file.bin"), false, dir_.path() + "/"),
+               std::system_error);
+  EXPECT_EQ(ReadFile(Target("file.bin")), "old");
+}
+
+TEST_F(HttpDownloadTest, HandlerExceptionPassesThroughAndLeavesNothing) {
+  server_.Serve("/file.bin", {200, testing::SampleContent(20000, 8), {}, 0});
+  WriteFile(Target("file.bin"), "old");
+  engine_.OnFileProgress = [](TWebUpdate&, const std::string&, int64_t, int64_t) {
+    throw std::runtime_error("host failed");
+  };
+  EXPECT_THROW(engine_.DownloadFile(server_.Url("/file.bin"), false, dir_.path() + "/"),
+               std::runtime_error);
+  EXPECT_EQ(ReadFile(Target("file.bin")), "old");
+  EXPECT_TRUE(ListDir(temp_.path()).empty());
 }
 
 TEST_F(HttpDownloadTest, UntrustedCertificateIsRefused) {
