@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QGridLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,7 +102,7 @@ QWidget* drivePage(QWidget* parent) {
     drives->addTopLevelItem(new QTreeWidgetItem({QString::fromLatin1(d)}));
   drives->setCurrentItem(drives->topLevelItem(1));
   const char* rows[][2] = {{"Type:", "Fixed disk"},
-                           {"Model:", "Samsung SSD 860 EVO 500GB"},
+                           {"Model:", "Samsung SSD 860 EVO"},
                            {"Physical id:", "\\\\.\\PhysicalDrive1"},
                            {"Bytes per sector:", "512"},
                            {"Capacity:", "465.76 GB"}};
@@ -165,9 +166,11 @@ QWidget* scanPage(QWidget* parent) {
 }
 
 /// A main window built the way the program builds it: face, page control, six region buttons.
+/// Next, Previous, Restart and Exit work, so that it can be tried by hand.
 QWidget* mainWindow(bool scanEnded) {
   auto* form = new QWidget;
   form->setAttribute(Qt::WA_DeleteOnClose);
+  form->setWindowTitle(QStringLiteral("Trawlex Recovery"));
   form->setFixedSize(SkinLayout::kMainFaceSize);
   auto* face = new TCoolForm(form);
   face->setPicture(SkinArt::mainFace());
@@ -178,17 +181,29 @@ QWidget* mainWindow(bool scanEnded) {
   pages->setAutoFillBackground(true);
   pages->addWidget(drivePage(pages));
   pages->addWidget(scanPage(pages));
-  pages->setCurrentIndex(scanEnded ? 1 : 0);
 
+  QHash<RegionButton, TEzRgnBtn*> buttons;
   for (RegionButton which : SkinLayout::kRegionButtons) {
     auto* b = new TEzRgnBtn(form);
     SkinArt::setUpRegionButton(b, which);
-    if (which == RegionButton::Previous) b->setEnabled(scanEnded);
-    if (which == RegionButton::Next) b->setVisible(!scanEnded);
-    if (which == RegionButton::Restart) b->setVisible(scanEnded);
-    if (scanEnded && which == RegionButton::Restart) putInState(b, Hover);
-    if (!scanEnded && which == RegionButton::Help) putInState(b, Hover);
+    buttons.insert(which, b);
   }
+  auto showPage = [=](int index) {
+    pages->setCurrentIndex(index);
+    buttons[RegionButton::Previous]->setEnabled(index == 1);
+    buttons[RegionButton::Next]->setVisible(index == 0);
+    buttons[RegionButton::Restart]->setVisible(index == 1);
+  };
+  showPage(scanEnded ? 1 : 0);
+  QObject::connect(buttons[RegionButton::Next], &TEzRgnBtn::clicked, form, [=] { showPage(1); });
+  QObject::connect(buttons[RegionButton::Previous], &TEzRgnBtn::clicked, form,
+                   [=] { showPage(0); });
+  QObject::connect(buttons[RegionButton::Restart], &TEzRgnBtn::clicked, form, [=] { showPage(0); });
+  QObject::connect(buttons[RegionButton::Exit], &TEzRgnBtn::clicked, form, &QWidget::close);
+  if (scanEnded)
+    putInState(buttons[RegionButton::Restart], Hover);
+  else
+    putInState(buttons[RegionButton::Help], Hover);
   return form;
 }
 
@@ -436,8 +451,9 @@ int main(int argc, char** argv) {
     ok = shoot(mainWindows(), dir, QStringLiteral("skin-main-window.png")) && ok;
     return ok ? 0 : 1;
   }
-  gallery()->show();
+  if (args.contains(QStringLiteral("--gallery"))) gallery()->show();
   QWidget* live = mainWindow(false);
+  live->move(40, 40);
   live->show();
   return app.exec();
 }
