@@ -1,6 +1,7 @@
 #include "update/status_messages.h"
 
 #include <array>
+#include <cstdio>
 #include <utility>
 
 namespace trawlex::update {
@@ -54,7 +55,9 @@ constexpr std::array<std::pair<int, std::string_view>, 44> kMessages = {{
 }};
 
 std::string Pad2(int value) {
-  return (value < 10 ? "0" : "") + std::to_string(value);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", value);
+  return text;
 }
 
 }  // namespace

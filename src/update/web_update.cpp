@@ -233,7 +233,7 @@ DateTime TWebUpdate::ParseDateTime(const std::string& date, const std::string& t
 
 std::string TWebUpdate::MakeTempFile(int* fd) {
   std::string dir = LocalPath(TempDirectory);
-  if (dir.empty()) dir = ".";
+  if (dir.empty()) dir.push_back('.');
   if (dir.back() != kPathSeparator) dir += kPathSeparator;
   std::string name = dir + "WUPDXXXXXX.tmp";
   *fd = ::mkstemps(name.data(), 4);
