@@ -1,4 +1,5 @@
 #include "disk/sector_reader.h"
+#include "disk/chunk_buffer.h"
 #include "disk/drive_table.h"
 #include "disk/memory_sector_reader.h"
 #include "support/temp_dir.h"
@@ -229,6 +230,29 @@ TEST(ReadSectors, ReachesPastFourGibibytes) {
   DriveParameters p;
   ASSERT_TRUE(table.GetDriveParameters(drive, p));
   EXPECT_EQ(+p.TotalSectors, 8388608u + 8);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ChunkBuffer, ClearsBeforeEveryReadAndKeepsWhatArrived) {
+  TempDir dir;
+  DriveTable table(dir / "nosys", dir / "nodev");
+  const auto bytes = PatternBytes(3000);
+  const std::string image = dir / "disk.img";
+  WriteFile(image, bytes);
+  const int drive = table.RegisterImage(image);
+  ChunkBuffer buffer;
+  ASSERT_TRUE(buffer.ReadDiskChunk(table, 0, drive, ChunkBuffer::kSize));
+  EXPECT_EQ(std::memcmp(buffer.data(), bytes.data(), ChunkBuffer::kSize), 0);
+  // A short read fails, and the buffer holds the sectors that exist, then zeros.
+  EXPECT_FALSE(buffer.ReadDiskChunk(table, 2048, drive, ChunkBuffer::kSize));
+  EXPECT_EQ(std::memcmp(buffer.data(), bytes.data() + 2048 * 512, 952 * 512), 0);
+  EXPECT_EQ(buffer.data()[952 * 512], 0);
+  // A drive that does not exist leaves a zero buffer.
+  EXPECT_FALSE(buffer.ReadDiskChunk(table, 0, drive + 1, 512));
+  EXPECT_EQ(buffer.data()[5], 0);
 }
 
 }  // namespace
