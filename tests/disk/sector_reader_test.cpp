@@ -1,6 +1,7 @@
 #include "disk/sector_reader.h"
 #include "disk/chunk_buffer.h"
 #include "disk/drive_table.h"
+#include "disk/folder_location.h"
 #include "disk/memory_sector_reader.h"
 #include "support/temp_dir.h"
 
@@ -12,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -253,6 +255,33 @@ TEST(ChunkBuffer, ClearsBeforeEveryReadAndKeepsWhatArrived) {
   // A drive that does not exist leaves a zero buffer.
   EXPECT_FALSE(buffer.ReadDiskChunk(table, 0, drive + 1, 512));
   EXPECT_EQ(buffer.data()[5], 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FolderLiesOnDrive, FindsTheDiskOfAFoldersFileSystem) {
+  TempDir dir;
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+  const std::string dev = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  // A fake machine on which the temporary folder's file system is partition sdb2 of sdb.
+  WriteText(dir / "sys/devices/pci0/block/sdb/sdb2/partition", "2\n");
+  WriteText(dir / "sys/devices/pci0/block/sda/removable", "0\n");
+  std::filesystem::create_directories(dir / "sys/block");
+  std::filesystem::create_directories(dir / "sys/dev/block");
+  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sda", dir / "sys/block/sda");
+  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sdb", dir / "sys/block/sdb");
+  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sdb/sdb2", dir / ("sys/dev/block/" + dev));
+  DriveTable table(dir / "sys", dir / "dev");
+  ASSERT_EQ(table.Drives().size(), 2u);
+  EXPECT_FALSE(FolderLiesOnDrive(table, 0, dir.path().string()));
+  EXPECT_TRUE(FolderLiesOnDrive(table, 1, dir.path().string()));
+  EXPECT_FALSE(FolderLiesOnDrive(table, 1, dir / "missing"));
+  EXPECT_FALSE(FolderLiesOnDrive(table, 2, dir.path().string()));
+  const int image = table.RegisterImage(dir / "card.img");
+  EXPECT_FALSE(FolderLiesOnDrive(table, image, dir.path().string()));
 }
 
 }  // namespace
