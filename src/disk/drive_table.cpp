@@ -1,6 +1,8 @@
 #include "disk/drive_table.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 
@@ -13,6 +15,15 @@ constexpr std::uint32_t kSectorsPerTrack = 63;
 
 bool IsVirtualDevice(const std::string& name) {
   return name.starts_with("loop") || name.starts_with("ram") || name.starts_with("zram");
+}
+
+/// A sysfs attribute holding one unsigned decimal number.
+bool ReadNumber(const fs::path& path, std::uint64_t& value) {
+  std::ifstream in(path);
+  std::string text;
+  if (!(in >> text) || text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
 }
 
 }  // namespace
@@ -50,13 +61,15 @@ const DriveEntry* DriveTable::Find(int drive) const {
   return &drives_[static_cast<std::size_t>(drive)];
 }
 
-std::unique_ptr<SectorReader> DriveTable::Open(int drive, std::string* err) const {
+std::unique_ptr<SectorReader> DriveTable::Open(int drive, std::string* err,
+                                               int* error_number) const {
   const DriveEntry* entry = Find(drive);
   if (entry == nullptr) {
     if (err) *err = "No such device";
+    if (error_number) *error_number = ENODEV;
     return nullptr;
   }
-  return OpenSectorReader(entry->path, err);
+  return OpenSectorReader(entry->path, err, error_number);
 }
 
 bool DriveTable::ReadSectors(std::uint8_t drive, std::uint64_t lba, std::uint8_t /*sectorCount*/,
@@ -74,6 +87,20 @@ bool DriveTable::IsRemovable(int drive) const {
   std::ifstream in(fs::path(sysfs_root_) / "block" / entry->name / "removable");
   int value = 0;
   return (in >> value) && value == 1;
+}
+
+bool DriveTable::SysfsDriveParameters(int drive, DriveParameters& out) const {
+  const DriveEntry* entry = Find(drive);
+  if (entry == nullptr || entry->is_image) return false;
+  const fs::path dir = fs::path(sysfs_root_) / "block" / entry->name;
+  // sysfs counts the size in 512-byte units whatever the device's own sector size.
+  std::uint64_t sectors = 0;
+  if (!ReadNumber(dir / "size", sectors) || sectors == 0) return false;
+  std::uint64_t logical = 0;
+  if (!ReadNumber(dir / "queue/logical_block_size", logical) || logical == 0 || logical > 65535)
+    logical = 512;
+  out = ParametersForSize(sectors, static_cast<std::uint32_t>(logical), IsRemovable(drive));
+  return true;
 }
 
 DriveParameters ParametersForSize(std::uint64_t total_sectors, std::uint32_t bytes_per_sector,

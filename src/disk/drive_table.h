@@ -34,8 +34,10 @@ class DriveTable {
   [[nodiscard]] const DriveEntry* Find(int drive) const;
   [[nodiscard]] const std::string& SysfsRoot() const { return sysfs_root_; }
 
-  /// Opens drive `drive` for reading; null with the reason in `err` when it cannot be.
-  std::unique_ptr<SectorReader> Open(int drive, std::string* err) const;
+  /// Opens drive `drive` for reading; null with the reason in `err` (and its errno in
+  /// `error_number`, ENODEV for a number that is not in the table) when it cannot be.
+  std::unique_ptr<SectorReader> Open(int drive, std::string* err,
+                                     int* error_number = nullptr) const;
 
   /// Reads `byteCount` bytes (cut to kMaxReadBytes) from byte offset lba x 512. True
   /// only when every byte arrived; `sectorCount` is not used by this back-end.
@@ -48,6 +50,10 @@ class DriveTable {
 
   /// The sysfs "removable" attribute of a block device; false for images.
   [[nodiscard]] bool IsRemovable(int drive) const;
+
+  /// Parameters of a block device read from sysfs alone (size, logical block size,
+  /// removable), for a disk the user may not open. False for images and empty drives.
+  bool SysfsDriveParameters(int drive, DriveParameters& out) const;
 
  private:
   std::string sysfs_root_;

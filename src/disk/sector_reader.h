@@ -32,8 +32,10 @@ class SectorReader {
 };
 
 /// Opens a block device or an image file read-only. On failure returns null and sets
-/// `err` to the system's reason ("Permission denied", "No such file or directory").
-std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::string* err);
+/// `err` to the system's reason ("Permission denied", "No such file or directory") and
+/// `error_number` to its errno (0 when the source is neither a disk nor a regular file).
+std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::string* err,
+                                               int* error_number = nullptr);
 
 /// True when the errno of a failed read means the source is gone rather than that
 /// some sectors are unreadable.

@@ -49,15 +49,21 @@ class FileSectorReader final : public SectorReader {
 
 }  // namespace
 
-std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::string* err) {
+std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::string* err,
+                                               int* error_number) {
+  int ignored = 0;
+  int& failure = error_number ? *error_number : ignored;
+  failure = 0;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (err) *err = std::strerror(errno);
+    failure = errno;
+    if (err) *err = std::strerror(failure);
     return nullptr;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
-    if (err) *err = std::strerror(errno);
+    failure = errno;
+    if (err) *err = std::strerror(failure);
     ::close(fd);
     return nullptr;
   }
@@ -66,7 +72,8 @@ std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::str
   if (S_ISBLK(st.st_mode)) {
     int ssz = 0;
     if (::ioctl(fd, BLKGETSIZE64, &size) != 0) {
-      if (err) *err = std::strerror(errno);
+      failure = errno;
+      if (err) *err = std::strerror(failure);
       ::close(fd);
       return nullptr;
     }
