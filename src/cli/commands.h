@@ -11,5 +11,6 @@ inline constexpr int kExitSaveFailed = 3;
 
 int RunTypes(std::vector<std::string>& args);
 int RunInfo(std::vector<std::string>& args);
+int RunDrives(std::vector<std::string>& args);
 int RunScanCommand(std::vector<std::string>& args);
 int RunRecoverCommand(std::vector<std::string>& args);

@@ -18,6 +18,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"types", "types", "list the file types a scan looks for", RunTypes},
+    {"drives", "drives [IMAGE...] [--details] [--format table|tsv|json]",
+     "list the drives a scan can read, numbered as --drive N takes them", RunDrives},
     {"info", "info (IMAGE | --drive N)", "show a disk's parameters and true sector count", RunInfo},
     {"scan", "scan (IMAGE | --drive N) [--format table|tsv|json]",
      "find the files whose start stands in a sector", RunScanCommand},
