@@ -1,0 +1,46 @@
+// trawlex-finder: the desktop program. Creates its windows once, in their order, and runs
+// until the main window closes.
+
+#include "disk/drive_table.h"
+#include "recovery/ui/main_frm.h"
+#include "recovery/ui/process_frm.h"
+#include "recovery/ui/prompter.h"
+#include "recovery/ui/qt_options_store.h"
+#include "recovery/ui/settings_frm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Ostrel Trawlex Finder"));
+
+  DriveTable& table = DefaultDriveTable();
+  // Disk image files named on the command line are offered as drives.
+  for (const QString& arg : QApplication::arguments().mid(1))
+    if (QFileInfo(arg).isFile())
+      table.RegisterImage(QFileInfo(arg).absoluteFilePath().toStdString());
+
+  QtOptionsStore options;
+  MessageBoxPrompter prompter;
+  MainFrmServices services;
+  services.table = &table;
+  services.options = &options;
+  services.prompter = &prompter;
+  services.folders.program_folder =
+      QDir(QApplication::applicationDirPath()).absolutePath().toStdString();
+  services.folders.data_folder =
+      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+
+  TmainFrm mainFrm(std::move(services));
+  TFrmSettings settingsFrm([&] { return mainFrm.MaxSizeOfRecoverMB(); },
+                           [&](std::uint32_t mb) { mainFrm.SetMaxSizeOfRecoverMB(mb); }, prompter,
+                           &mainFrm);
+  TprocessFrm processFrm(&mainFrm);
+  mainFrm.setSettingsForm(&settingsFrm);
+  mainFrm.setProcessForm(&processFrm);
+  mainFrm.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,98 @@
+#include "recovery/ui/found_files_model.h"
+
+#include "recovery/format_size.h"
+
+#include <QFileIconProvider>
+#include <QLocale>
+#include <QMimeDatabase>
+
+namespace {
+
+/// The icon the desktop gives files with `name`'s extension; a plain file icon when the
+/// extension means nothing to it.
+QIcon IconForName(const QString& name) {
+  const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+  QIcon icon = QIcon::fromTheme(type.iconName());
+  if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
+  if (icon.isNull()) icon = QFileIconProvider().icon(QFileIconProvider::File);
+  return icon;
+}
+
+}  // namespace
+
+int FoundFilesModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(files_.size());
+}
+
+int FoundFilesModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 3;
+}
+
+QVariant FoundFilesModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  const TfileExt& f = file(index.row());
+  switch (role) {
+    case Qt::DisplayRole:
+      if (index.column() == 0) return QString::fromStdString(f.FileName());
+      if (index.column() == 1)
+        return QString::fromStdString(FormatFileSize(f.Size, decimal_point_.toLatin1()));
+      return QString::number(f.LBA);
+    case Qt::CheckStateRole:
+      if (index.column() == 0) return isChecked(index.row()) ? Qt::Checked : Qt::Unchecked;
+      return {};
+    case Qt::DecorationRole:
+      if (index.column() == 0) return icon_;
+      return {};
+    case Qt::TextAlignmentRole:
+      if (index.column() > 0) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+      return {};
+    default:
+      return {};
+  }
+}
+
+QVariant FoundFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char* const kHeaders[] = {"Name", "Size", "LBA"};
+  return section >= 0 && section < 3 ? QString::fromLatin1(kHeaders[section]) : QVariant();
+}
+
+Qt::ItemFlags FoundFilesModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+bool FoundFilesModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || role != Qt::CheckStateRole || index.column() != 0) return false;
+  checked_[static_cast<std::size_t>(index.row())] = value.toInt() == Qt::Checked;
+  emit dataChanged(index, index, {Qt::CheckStateRole});
+  return true;
+}
+
+void FoundFilesModel::setFiles(std::vector<TfileExt> files, bool checked) {
+  beginResetModel();
+  files_ = std::move(files);
+  checked_.assign(files_.size(), checked ? 1 : 0);
+  decimal_point_ = QLocale().decimalPoint().at(0);
+  icon_ = files_.empty() ? QIcon() : IconForName(QString::fromStdString(files_.front().FileName()));
+  endResetModel();
+}
+
+void FoundFilesModel::clear() {
+  setFiles({}, false);
+}
+
+void FoundFilesModel::setAllChecked(bool on) {
+  if (files_.empty()) return;
+  std::fill(checked_.begin(), checked_.end(), on ? 1 : 0);
+  emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+}
+
+std::vector<TfileExt> FoundFilesModel::checkedFiles() const {
+  std::vector<TfileExt> out;
+  for (std::size_t i = 0; i < files_.size(); ++i)
+    if (checked_[i]) out.push_back(files_[i]);
+  return out;
+}

@@ -1,0 +1,633 @@
+#include "recovery/ui/main_frm.h"
+
+#include "disk/folder_location.h"
+#include "recovery/ui/file_type_model.h"
+#include "recovery/ui/found_files_model.h"
+#include "recovery/ui/process_frm.h"
+#include "recovery/ui/prompter.h"
+#include "recovery/ui/scan_worker.h"
+#include "recovery/ui/settings_frm.h"
+#include "skin/browse_for_folder.h"
+#include "skin/cool_form.h"
+#include "skin/ez_rgn_btn.h"
+#include "skin/hs_skin_btn.h"
+#include "skin/skin_art.h"
+#include "skin/skin_layout.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+constexpr QColor kInk{0x1B, 0x2B, 0x3A};
+constexpr QColor kMuted{0x5B, 0x6B, 0x7A};
+
+QPalette PagePalette() {
+  QPalette pal;
+  pal.setColor(QPalette::Window, Qt::white);
+  pal.setColor(QPalette::WindowText, kInk);
+  pal.setColor(QPalette::ButtonText, kInk);
+  pal.setColor(QPalette::Text, kInk);
+  pal.setColor(QPalette::Highlight, QColor(0x0B, 0x7C, 0x8F));
+  return pal;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int px, bool bold, QColor colour = kInk) {
+  auto* label = new QLabel(text, parent);
+  QFont f = label->font();
+  f.setPixelSize(px);
+  f.setBold(bold);
+  label->setFont(f);
+  QPalette pal = label->palette();
+  pal.setColor(QPalette::WindowText, colour);
+  label->setPalette(pal);
+  return label;
+}
+
+THSSkinBtn* MakeButton(QWidget* parent, const QString& caption, int width) {
+  auto* b = new THSSkinBtn(parent);
+  b->setCaption(caption);
+  b->resize(width, 25);
+  return b;
+}
+
+void SetUpListView(QTreeView* view) {
+  view->setRootIsDecorated(false);
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  view->setUniformRowHeights(true);
+  view->header()->setSectionsClickable(false);
+  view->header()->setSectionsMovable(false);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+QString CapacityText(std::uint64_t sectors) {
+  const double gb = static_cast<double>(sectors) * 512.0 / 1073741824.0;
+  if (gb >= 1.0) return QLocale().toString(gb, 'f', 2) + QStringLiteral(" GB");
+  return QLocale().toString(static_cast<double>(sectors) * 512.0 / 1048576.0, 'f', 2) +
+         QStringLiteral(" MB");
+}
+
+}  // namespace
+
+TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
+    : QWidget(parent), services_(std::move(services)), rows_(std::make_unique<FoundTypeRows>()) {
+  setObjectName(QStringLiteral("mainFrm"));
+  setWindowTitle(QStringLiteral("Trawlex Recovery"));
+  setFixedSize(SkinLayout::kMainFaceSize);
+  cfSkin = new TCoolForm(this);
+  cfSkin->setPicture(SkinArt::mainFace());
+
+  pcWizard = new QStackedWidget(this);
+  pcWizard->setGeometry(SkinLayout::kMainPagePlace.adjusted(2, 2, -2, -2));
+  pcWizard->setPalette(PagePalette());
+  pcWizard->setAutoFillBackground(true);
+  tsListDisk = new QWidget(pcWizard);
+  tsScan = new QWidget(pcWizard);
+  pcWizard->addWidget(tsListDisk);
+  pcWizard->addWidget(tsScan);
+  buildDrivePage();
+  buildScanPage();
+  buildRegionButtons();
+
+  BrowseFolder = new TBrowseForFolder(this);
+  BrowseFolder->setCaption(QStringLiteral("Select Folder"));
+  BrowseFolder->setStatusText(QStringLiteral("Plase select folder"));
+  if (services_.chooser) BrowseFolder->setChooser(std::move(services_.chooser));
+
+  scanWorker_ = new ScanWorker(this);
+  connect(scanWorker_, &ScanWorker::scanStarted, this, &TmainFrm::scanStarted);
+  connect(scanWorker_, &ScanWorker::currentSector, this,
+          [this](qulonglong lba) { edLBA->setText(QString::number(lba)); });
+  connect(scanWorker_, &ScanWorker::chunkDone, this,
+          [this](qulonglong chunk, qulonglong) { gProgress->setValue(static_cast<int>(chunk)); });
+  connect(scanWorker_, &ScanWorker::countsChanged, this, &TmainFrm::countsChanged);
+  connect(scanWorker_, &ScanWorker::scanEnded, this, &TmainFrm::scanEnded);
+
+  // Start-up: options, no disk chosen, tabs hidden (the page control has none).
+  options_ = LoadOptions(*services_.options, services_.folders);
+  currentDisk_.SetDriveNumber(-1);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+TmainFrm::~TmainFrm() {
+  scanWorker_->stopAndWait();
+}
+
+void TmainFrm::buildDrivePage() {
+  MakeLabel(tsListDisk, QStringLiteral("Please select a drive from where to restore the files"), 14,
+            true)
+      ->move(20, 16);
+  lvAvailableDisk = new QTreeWidget(tsListDisk);
+  lvAvailableDisk->setObjectName(QStringLiteral("lvAvailableDisk"));
+  lvAvailableDisk->setHeaderLabels({QStringLiteral("Available Drive")});
+  lvAvailableDisk->setRootIsDecorated(false);
+  lvAvailableDisk->header()->setSectionsClickable(false);
+  lvAvailableDisk->setGeometry(20, 48, 270, 220);
+  connect(lvAvailableDisk, &QTreeWidget::itemSelectionChanged, this,
+          &TmainFrm::lvAvailableDiskClick);
+
+  const QString captions[] = {QStringLiteral("Drive type:"), QStringLiteral("Drive model:"),
+                              QStringLiteral("Physical ID:"), QStringLiteral("Bytes per sector:"),
+                              QStringLiteral("Capacity:")};
+  QLabel** values[] = {&lblDriveType, &lblDriveModel, &lblPhysicalId, &lblBytesPerSector,
+                       &lblCapacity};
+  int y = 52;
+  for (int i = 0; i < 5; ++i) {
+    MakeLabel(tsListDisk, captions[i], 12, false, kMuted)->move(306, y);
+    *values[i] = MakeLabel(tsListDisk, QStringLiteral("N/A"), 12, true);
+    (*values[i])->setGeometry(420, y, 176, 18);
+    y += 26;
+  }
+  btnRefresh = MakeButton(tsListDisk, QStringLiteral("Refresh"), 88);
+  btnRefresh->move(20, 282);
+  connect(btnRefresh, &THSSkinBtn::clicked, this, &TmainFrm::btnRefreshClick);
+  btnAddImage = MakeButton(tsListDisk, QStringLiteral("Add Image..."), 110);
+  btnAddImage->move(116, 282);
+  connect(btnAddImage, &THSSkinBtn::clicked, this, &TmainFrm::btnAddImageClick);
+  spRecover = new QPushButton(QStringLiteral("Recover"), tsListDisk);
+  spRecover->setFlat(true);
+  spRecover->setGeometry(500, 282, 80, 25);
+  spRecover->hide();
+}
+
+void TmainFrm::buildScanPage() {
+  typeModel_ = new FileTypeModel(this);
+  lvSelectedFileType = new QTreeView(tsScan);
+  lvSelectedFileType->setObjectName(QStringLiteral("lvSelectedFileType"));
+  lvSelectedFileType->setModel(typeModel_);
+  SetUpListView(lvSelectedFileType);
+  lvSelectedFileType->setGeometry(16, 10, 150, 190);
+  lvSelectedFileType->setColumnWidth(0, 120);
+  lvSelectedFileType->installEventFilter(this);
+  connect(lvSelectedFileType, &QTreeView::clicked, this, &TmainFrm::lvSelectedFileTypeClick);
+  connect(lvSelectedFileType, &QTreeView::doubleClicked, this, &TmainFrm::lvSelectedFileTypeClick);
+
+  foundModel_ = new FoundFilesModel(this);
+  lvFound = new QTreeView(tsScan);
+  lvFound->setObjectName(QStringLiteral("lvFound"));
+  lvFound->setModel(foundModel_);
+  SetUpListView(lvFound);
+  lvFound->setGeometry(176, 10, 416, 190);
+  lvFound->setColumnWidth(0, 145);
+  lvFound->setColumnWidth(1, 100);
+  lvFound->setColumnWidth(2, 100);
+
+  lblScanNote = MakeLabel(tsScan, QString(), 11, false, kMuted);
+  lblScanNote->setGeometry(16, 202, 440, 16);
+  MakeLabel(tsScan, QStringLiteral("Files listed:"), 11, false, kMuted)
+      ->setGeometry(476, 202, 70, 16);
+  lblFoundFile = MakeLabel(tsScan, QStringLiteral("0"), 11, true);
+  lblFoundFile->setGeometry(548, 202, 44, 16);
+  lblFoundFile->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+  const QString captions[] = {QStringLiteral("Total Sectors:"), QStringLiteral("Curent Sector:"),
+                              QStringLiteral("Found File:")};
+  QLineEdit** edits[] = {&edLastSector, &edLBA, &edFoundFile};
+  int x = 16;
+  for (int i = 0; i < 3; ++i) {
+    MakeLabel(tsScan, captions[i], 11, false, kMuted)->move(x, 222);
+    *edits[i] = new QLineEdit(QStringLiteral("0"), tsScan);
+    (*edits[i])->setReadOnly(true);
+    (*edits[i])->setGeometry(x, 238, 130, 24);
+    x += 142;
+  }
+  MakeLabel(tsScan, QStringLiteral("Progress:"), 11, false, kMuted)->move(x, 222);
+  gProgress = new QProgressBar(tsScan);
+  gProgress->setGeometry(x, 240, 592 - x, 20);
+  gProgress->setRange(0, 1);
+  gProgress->setValue(0);
+
+  THSSkinBtn** buttons[] = {&sbStop, &sbRecover, &btnSelectAll, &btnSelectNone, &btnBrowse};
+  const QString names[] = {QStringLiteral("Stop Scan"), QStringLiteral("Save Files"),
+                           QStringLiteral("Select All"), QStringLiteral("Select None"),
+                           QStringLiteral("Browse...")};
+  x = 16;
+  for (int i = 0; i < 5; ++i) {
+    *buttons[i] = MakeButton(tsScan, names[i], 100);
+    (*buttons[i])->move(x, 284);
+    x += 108;
+  }
+  connect(sbStop, &THSSkinBtn::clicked, this, &TmainFrm::sbStopClick);
+  connect(sbRecover, &THSSkinBtn::clicked, this, &TmainFrm::sbRecoverClick);
+  connect(btnSelectAll, &THSSkinBtn::clicked, this, &TmainFrm::btnSelectAllClick);
+  connect(btnSelectNone, &THSSkinBtn::clicked, this, &TmainFrm::btnSelectNoneClick);
+  connect(btnBrowse, &THSSkinBtn::clicked, this, &TmainFrm::btnBrowseClick);
+}
+
+void TmainFrm::buildRegionButtons() {
+  using SkinLayout::RegionButton;
+  auto make = [this](RegionButton which, void (TmainFrm::*handler)()) {
+    auto* b = new TEzRgnBtn(this);
+    SkinArt::setUpRegionButton(b, which);
+    connect(b, &TEzRgnBtn::clicked, this, handler);
+    return b;
+  };
+  erbNext = make(RegionButton::Next, &TmainFrm::erbNextClick);
+  btnRestart = make(RegionButton::Restart, &TmainFrm::btnRestartClick);
+  erbPrevious = make(RegionButton::Previous, &TmainFrm::erbPreviousClick);
+  erbExit = make(RegionButton::Exit, &TmainFrm::erbExitClick);
+  EzRgnBtn4 = make(RegionButton::Settings, &TmainFrm::EzRgnBtn4Click);
+  btnHelp = make(RegionButton::Help, &TmainFrm::btnHelpClick);
+  btnRestart->hide();
+  erbPrevious->setEnabled(false);
+  PopupAboutus = new QMenu(this);
+}
+
+bool TmainFrm::isScanning() const {
+  return scanWorker_->isRunning();
+}
+
+QString TmainFrm::driveName(int drive) const {
+  const DriveEntry* entry = services_.table->Find(drive);
+  return entry ? QString::fromStdString(entry->path) : QStringLiteral("drive %1").arg(drive);
+}
+
+// ---- the drive page --------------------------------------------------------------------------
+
+void TmainFrm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!shownOnce_) {
+    shownOnce_ = true;
+    FormShow();
+  }
+}
+
+void TmainFrm::FormShow() {
+  btnRefreshClick();
+  if (lvAvailableDisk->topLevelItemCount() > 0)
+    lvAvailableDisk->setCurrentItem(lvAvailableDisk->topLevelItem(0));
+  pcWizard->setCurrentWidget(tsListDisk);
+  actInitialExecute();
+}
+
+void TmainFrm::btnRefreshClick() {
+  services_.table->Refresh();
+  driveRows_.clear();
+  const QSignalBlocker block(lvAvailableDisk);
+  lvAvailableDisk->clear();
+  for (int drive = 0; drive < static_cast<int>(services_.table->Drives().size()) && drive <= 24;
+       ++drive) {
+    DriveParameters p;
+    if (!services_.table->GetDriveParameters(static_cast<std::uint8_t>(drive), p)) continue;
+    DiskInfo info;
+    info.SetDriveNumber(drive);
+    info.SetParameters(p);
+    info.SetSectorCount(p.TotalSectors);
+    driveRows_.push_back(info);
+    const DriveEntry& entry = *services_.table->Find(drive);
+    const QString type = (p.Flags & kRemovableFlag) ? QStringLiteral("[Removable Disk] ")
+                                                    : QStringLiteral("[Fixed Disk] ");
+    lvAvailableDisk->addTopLevelItem(
+        new QTreeWidgetItem({type + QString::fromStdString(entry.name)}));
+  }
+  // Until a row is chosen again, no disk is current.
+  currentDisk_ = DiskInfo{};
+  showDriveDetails(-1);
+}
+
+void TmainFrm::lvAvailableDiskClick() {
+  const int row = lvAvailableDisk->indexOfTopLevelItem(lvAvailableDisk->currentItem());
+  if (row < 0 || row >= static_cast<int>(driveRows_.size())) return;
+  currentDisk_ = driveRows_[static_cast<std::size_t>(row)];
+  showDriveDetails(row);
+}
+
+void TmainFrm::showDriveDetails(int row) {
+  if (row < 0) {
+    for (QLabel* l : {lblDriveType, lblDriveModel, lblPhysicalId, lblBytesPerSector, lblCapacity})
+      l->setText(QStringLiteral("N/A"));
+    return;
+  }
+  const DiskInfo& info = driveRows_[static_cast<std::size_t>(row)];
+  const DriveEntry& entry = *services_.table->Find(info.DriveNumber());
+  const DriveParameters p = info.Parameters();
+  lblDriveType->setText((p.Flags & kRemovableFlag) ? QStringLiteral("Removable Disk")
+                                                   : QStringLiteral("Fixed Disk"));
+  lblDriveModel->setText(QString::fromStdString(entry.name));
+  lblPhysicalId->setText(QString::fromStdString(entry.path));
+  lblBytesPerSector->setText(QString::number(p.BytesPerSector));
+  lblCapacity->setText(CapacityText(info.SectorCount()));
+}
+
+void TmainFrm::btnAddImageClick() {
+  const QString path = services_.imageChooser
+                           ? services_.imageChooser(this)
+                           : QFileDialog::getOpenFileName(this, QStringLiteral("Add Disk Image"));
+  if (!path.isEmpty()) addImage(path);
+}
+
+void TmainFrm::addImage(const QString& path) {
+  const int drive = services_.table->RegisterImage(path.toStdString());
+  btnRefreshClick();
+  for (int row = 0; row < static_cast<int>(driveRows_.size()); ++row)
+    if (driveRows_[static_cast<std::size_t>(row)].DriveNumber() == drive)
+      lvAvailableDisk->setCurrentItem(lvAvailableDisk->topLevelItem(row));
+  if (currentDisk_.DriveNumber() != drive) {
+    std::string err;
+    services_.table->Open(drive, &err);
+    services_.prompter->warning(
+        this, QStringLiteral("Cannot read %1: %2.").arg(path, QString::fromStdString(err)));
+  }
+}
+
+void TmainFrm::tsListDiskShow() {
+  btnRestart->hide();
+  erbNext->show();
+  erbNext->raise();
+  actInitialExecute();
+}
+
+// ---- the wizard ----------------------------------------------------------------------------
+
+void TmainFrm::actInitialExecute() {
+  erbPrevious->setEnabled(false);
+  erbNext->setEnabled(true);
+}
+
+void TmainFrm::actStartScanExecute() {
+  erbPrevious->setEnabled(false);
+  sbStop->setEnabled(true);
+  for (QWidget* w : {static_cast<QWidget*>(sbRecover), static_cast<QWidget*>(btnSelectAll),
+                     static_cast<QWidget*>(btnSelectNone), static_cast<QWidget*>(btnBrowse),
+                     static_cast<QWidget*>(btnRestart)})
+    w->setEnabled(false);
+  saved_ = false;
+}
+
+void TmainFrm::actStopScanExecute() {
+  erbPrevious->setEnabled(true);
+  erbNext->setEnabled(false);
+  sbStop->setEnabled(false);
+  for (QWidget* w : {static_cast<QWidget*>(sbRecover), static_cast<QWidget*>(btnSelectAll),
+                     static_cast<QWidget*>(btnSelectNone), static_cast<QWidget*>(btnBrowse),
+                     static_cast<QWidget*>(btnRestart)})
+    w->setEnabled(true);
+}
+
+void TmainFrm::erbNextClick() {
+  if (pcWizard->currentIndex() != 0) {
+    erbNext->setEnabled(false);  // the scan page is the last
+    return;
+  }
+  if (currentDisk_.DriveNumber() < 0) {
+    services_.prompter->information(this, QStringLiteral("Please select disk for scan."));
+    return;
+  }
+  // A drive that cannot be read is said so now, rather than scanned into an empty list.
+  std::string err;
+  if (!services_.table->Open(currentDisk_.DriveNumber(), &err)) {
+    QString text = QStringLiteral("Cannot read %1: %2.")
+                       .arg(driveName(currentDisk_.DriveNumber()), QString::fromStdString(err));
+    if (err == "Permission denied" || err == "Operation not permitted")
+      text += QStringLiteral(
+          "\n\nReading a whole disk needs administrator rights: start the program as root "
+          "(for example with sudo), or make an image of the disk and add it with Add Image...");
+    services_.prompter->warning(this, text);
+    return;
+  }
+  erbNext->hide();
+  btnRestart->show();
+  btnRestart->raise();
+  actStartScanExecute();
+  FillTypeList();
+}
+
+void TmainFrm::FillTypeList() {
+  scanWorker_->stopAndWait();
+  typeModel_->reset();
+  foundModel_->clear();
+  lblFoundFile->setText(QStringLiteral("0"));
+  lblScanNote->clear();
+  rows_ = std::make_unique<FoundTypeRows>();
+  pcWizard->setCurrentWidget(tsScan);
+  gProgress->setValue(0);
+  edLBA->setText(QStringLiteral("0"));
+  edFoundFile->setText(QStringLiteral("0"));
+  edLastSector->setText(QStringLiteral("0"));
+  scanWorker_->start(services_.table, &currentDisk_, rows_.get(), &pause_);
+}
+
+void TmainFrm::scanStarted(qulonglong total) {
+  edLastSector->setText(QString::number(total));
+  gProgress->setRange(0, static_cast<int>(std::max<qulonglong>(1, total / kChunkSectors)));
+  gProgress->setValue(0);
+}
+
+void TmainFrm::countsChanged() {
+  for (int row = 0; row < kFileTypeCount; ++row)
+    typeModel_->setCount(row, scanWorker_->rowCount(row));
+  edFoundFile->setText(QString::number(scanWorker_->foundCount()));
+}
+
+void TmainFrm::scanEnded(const ScanSummary& summary) {
+  lastScan_ = summary;
+  countsChanged();
+  edLBA->setText(QString::number(summary.examined));
+  gProgress->setValue(0);
+  QString note;
+  switch (summary.reason) {
+    case ScanEnd::kCompleted:
+      note = QStringLiteral("Scan complete.");
+      break;
+    case ScanEnd::kStopped:
+      note = QStringLiteral("Scan stopped at sector %1.").arg(summary.examined);
+      break;
+    case ScanEnd::kSourceLost:
+      note = QStringLiteral("The disk could not be read past sector %1: %2.")
+                 .arg(summary.examined)
+                 .arg(QString::fromStdString(summary.error));
+      break;
+    case ScanEnd::kCannotOpen:
+      note = QStringLiteral("The disk could not be read: %1.")
+                 .arg(QString::fromStdString(summary.error));
+      break;
+  }
+  if (summary.unreadable > 0)
+    note += QStringLiteral(" %1 unreadable sectors were treated as blank.").arg(summary.unreadable);
+  lblScanNote->setText(note);
+  actStopScanExecute();
+  emit scanFinished();
+}
+
+void TmainFrm::erbPreviousClick() {
+  if (pcWizard->currentIndex() == 0) {
+    actInitialExecute();
+    return;
+  }
+  pcWizard->setCurrentWidget(tsListDisk);
+  tsListDiskShow();
+  erbPrevious->setEnabled(false);
+  erbNext->setEnabled(true);
+}
+
+void TmainFrm::btnRestartClick() {
+  auto toDrivePage = [this] {
+    pcWizard->setCurrentWidget(tsListDisk);
+    tsListDiskShow();
+  };
+  if (!saved_) {
+    switch (services_.prompter->question(this,
+                                         QStringLiteral("Do you want to save recovered files?"))) {
+      case Prompter::Answer::Yes:
+        saveFlow(toDrivePage);
+        return;
+      case Prompter::Answer::No:
+        break;
+      case Prompter::Answer::Cancel:
+        return;
+    }
+  }
+  toDrivePage();
+}
+
+void TmainFrm::erbExitClick() {
+  close();
+}
+
+void TmainFrm::sbStopClick() {
+  SetPause(true);
+}
+
+// ---- the lists -----------------------------------------------------------------------------
+
+void TmainFrm::lvSelectedFileTypeClick() {
+  const QModelIndex current = lvSelectedFileType->currentIndex();
+  if (!current.isValid()) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const int row = current.row();
+  foundModel_->setFiles((*rows_)[row].Files(), typeModel_->isChecked(row));
+  QApplication::restoreOverrideCursor();
+  lblFoundFile->setText(QString::number(foundModel_->rowCount()));
+}
+
+bool TmainFrm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lvSelectedFileType && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      lvSelectedFileTypeClick();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TmainFrm::btnSelectAllClick() {
+  typeModel_->setAllChecked(true);
+  foundModel_->setAllChecked(true);
+}
+
+void TmainFrm::btnSelectNoneClick() {
+  typeModel_->setAllChecked(false);
+  foundModel_->setAllChecked(false);
+}
+
+void TmainFrm::btnBrowseClick() {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(savePath()));
+}
+
+// ---- saving --------------------------------------------------------------------------------
+
+void TmainFrm::sbRecoverClick() {
+  saveFlow({});
+}
+
+void TmainFrm::saveFlow(std::function<void()> then) {
+  SetPause(false);
+  QString folder;
+  for (;;) {
+    BrowseFolder->setFolderName(savePath());
+    if (!BrowseFolder->Execute() || BrowseFolder->FolderName().isEmpty()) return finishSave(then);
+    folder = BrowseFolder->FolderName();
+    if (!FolderLiesOnDrive(*services_.table, currentDisk_.DriveNumber(), folder.toStdString()))
+      break;
+    const int choice = services_.prompter->choose(
+        this,
+        QStringLiteral("The folder %1 lies on the disk being recovered. Saving there can overwrite "
+                       "the deleted files you want back.")
+            .arg(folder),
+        {QStringLiteral("Choose Another Folder"), QStringLiteral("Save Here")});
+    if (choice == 1) break;
+    if (choice < 0) return finishSave(then);
+  }
+  if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+  options_.SavePath = folder.toStdString();
+
+  std::vector<std::vector<TfileExt>> work;
+  for (int row = 0; row < kFileTypeCount; ++row)
+    if (typeModel_->isChecked(row)) work.push_back((*rows_)[row].Files());
+  if (work.empty()) {
+    auto files = foundModel_->checkedFiles();
+    if (!files.empty()) work.push_back(std::move(files));
+  }
+  if (work.empty()) return finishSave(then);
+
+  std::string err;
+  auto reader = services_.table->Open(currentDisk_.DriveNumber(), &err);
+  if (!reader) {
+    services_.prompter->error(
+        this, QStringLiteral("Cannot read %1: %2.")
+                  .arg(driveName(currentDisk_.DriveNumber()), QString::fromStdString(err)));
+    return finishSave(then);
+  }
+  setEnabled(false);
+  processFrm_->startCopy(std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB,
+                         &pause_, [this, then](const TprocessFrm::Outcome& outcome) {
+                           if (outcome.failed) services_.prompter->error(this, outcome.message);
+                           finishSave(then);
+                         });
+}
+
+void TmainFrm::finishSave(const std::function<void()>& then) {
+  SetPause(false);
+  if (processFrm_) processFrm_->hide();
+  saved_ = true;
+  setEnabled(true);
+  emit saveFinished();
+  if (then) then();
+}
+
+// ---- options and side commands ---------------------------------------------------------------
+
+void TmainFrm::SetMaxSizeOfRecoverMB(uint mb) {
+  options_.MaxSizeOfRecoverMB = mb;
+  SaveOptions(*services_.options, options_);
+}
+
+void TmainFrm::EzRgnBtn4Click() {
+  if (settingsFrm_) settingsFrm_->exec();
+}
+
+void TmainFrm::btnHelpClick() {
+  if (!PopupAboutus->isEmpty()) PopupAboutus->popup(QCursor::pos());
+}
+
+void TmainFrm::closeEvent(QCloseEvent* event) {
+  // The scan and the copy end before the window's state goes away.
+  scanWorker_->stopAndWait();
+  if (processFrm_ && processFrm_->isCopying()) {
+    processFrm_->btnCancelClick();
+    event->ignore();
+    connect(processFrm_, &TprocessFrm::copyEnded, this, &QWidget::close, Qt::SingleShotConnection);
+    return;
+  }
+  SaveOptions(*services_.options, options_);
+  QWidget::closeEvent(event);
+}

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "disk/disk_info.h"
+#include "disk/drive_table.h"
+#include "recovery/found_type_list.h"
+#include "recovery/options.h"
+#include "recovery/scan_engine.h"
+
+#include "skin/folder_chooser.h"
+
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class FileTypeModel;
+class FoundFilesModel;
+class Prompter;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QTreeView;
+class QTreeWidget;
+class ScanWorker;
+class TBrowseForFolder;
+class TCoolForm;
+class TEzRgnBtn;
+class TFrmSettings;
+class THSSkinBtn;
+class TprocessFrm;
+
+/// What the main window works with from outside: real ones in the program, fakes in tests.
+struct MainFrmServices {
+  DriveTable* table = nullptr;
+  OptionsStore* options = nullptr;
+  Prompter* prompter = nullptr;
+  /// Replaces the folder dialog (tests); null keeps the dialog.
+  std::unique_ptr<FolderChooser> chooser;
+  /// Picks a disk image file to add as a drive; empty for none. Null: a file dialog.
+  std::function<QString(QWidget*)> imageChooser;
+  OptionFolders folders;
+};
+
+/// The main window: a frameless two-page wizard from choosing a drive to saving files.
+class TmainFrm final : public QWidget {
+  Q_OBJECT
+  Q_PROPERTY(bool Pause READ GetPause WRITE SetPause)
+  Q_PROPERTY(uint MaxSizeOfRecoverMB READ MaxSizeOfRecoverMB WRITE SetMaxSizeOfRecoverMB)
+
+ public:
+  explicit TmainFrm(MainFrmServices services, QWidget* parent = nullptr);
+  ~TmainFrm() override;
+
+  /// The windows created after the main window, handed over by the program's entry.
+  void setSettingsForm(TFrmSettings* form) { settingsFrm_ = form; }
+  void setProcessForm(TprocessFrm* form) { processFrm_ = form; }
+
+  [[nodiscard]] bool GetPause() const { return pause_.load(); }
+  void SetPause(bool on) { pause_.store(on); }
+  [[nodiscard]] uint MaxSizeOfRecoverMB() const { return options_.MaxSizeOfRecoverMB; }
+  /// Stores the limit and saves the options at once.
+  void SetMaxSizeOfRecoverMB(uint mb);
+  [[nodiscard]] QString savePath() const { return QString::fromStdString(options_.SavePath); }
+
+  [[nodiscard]] const DiskInfo& currentDisk() const { return currentDisk_; }
+  [[nodiscard]] bool savedFlag() const { return saved_; }
+  [[nodiscard]] bool isScanning() const;
+  [[nodiscard]] const ScanSummary& lastScan() const { return lastScan_; }
+  [[nodiscard]] const FoundTypeRows& foundRows() const { return *rows_; }
+  [[nodiscard]] FileTypeModel* fileTypeModel() const { return typeModel_; }
+  [[nodiscard]] FoundFilesModel* foundFilesModel() const { return foundModel_; }
+  /// Adds a disk image file as a drive, lists it and makes it current.
+  void addImage(const QString& path);
+
+  // The window's controls, by their given names.
+  TCoolForm* cfSkin = nullptr;
+  TEzRgnBtn* erbNext = nullptr;
+  TEzRgnBtn* btnRestart = nullptr;
+  TEzRgnBtn* erbPrevious = nullptr;
+  TEzRgnBtn* erbExit = nullptr;
+  TEzRgnBtn* EzRgnBtn4 = nullptr;
+  TEzRgnBtn* btnHelp = nullptr;
+  QStackedWidget* pcWizard = nullptr;
+  QWidget* tsListDisk = nullptr;
+  QWidget* tsScan = nullptr;
+  QTreeWidget* lvAvailableDisk = nullptr;
+  THSSkinBtn* btnRefresh = nullptr;
+  THSSkinBtn* btnAddImage = nullptr;
+  QPushButton* spRecover = nullptr;
+  QLabel* lblDriveType = nullptr;
+  QLabel* lblDriveModel = nullptr;
+  QLabel* lblPhysicalId = nullptr;
+  QLabel* lblBytesPerSector = nullptr;
+  QLabel* lblCapacity = nullptr;
+  QTreeView* lvSelectedFileType = nullptr;
+  QTreeView* lvFound = nullptr;
+  QLabel* lblFoundFile = nullptr;
+  QLabel* lblScanNote = nullptr;
+  QLineEdit* edLastSector = nullptr;
+  QLineEdit* edLBA = nullptr;
+  QLineEdit* edFoundFile = nullptr;
+  QProgressBar* gProgress = nullptr;
+  THSSkinBtn* sbStop = nullptr;
+  THSSkinBtn* sbRecover = nullptr;
+  THSSkinBtn* btnSelectAll = nullptr;
+  THSSkinBtn* btnSelectNone = nullptr;
+  THSSkinBtn* btnBrowse = nullptr;
+  TBrowseForFolder* BrowseFolder = nullptr;
+  QMenu* PopupAboutus = nullptr;
+
+ public slots:
+  void erbNextClick();
+  void erbPreviousClick();
+  void btnRestartClick();
+  void erbExitClick();
+  void btnRefreshClick();
+  void lvAvailableDiskClick();
+  void btnAddImageClick();
+  void sbStopClick();
+  /// The save flow; `then` runs after it has finished, on every road.
+  void sbRecoverClick();
+  void btnSelectAllClick();
+  void btnSelectNoneClick();
+  void lvSelectedFileTypeClick();
+  void btnBrowseClick();
+  void EzRgnBtn4Click();
+  void btnHelpClick();
+  void actInitialExecute();
+  void actStartScanExecute();
+  void actStopScanExecute();
+
+ signals:
+  void scanFinished();
+  void saveFinished();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildDrivePage();
+  void buildScanPage();
+  void buildRegionButtons();
+  void FormShow();
+  void tsListDiskShow();
+  void FillTypeList();
+  void showDriveDetails(int row);
+  void saveFlow(std::function<void()> then);
+  void finishSave(const std::function<void()>& then);
+  void scanStarted(qulonglong total);
+  void scanEnded(const ScanSummary& summary);
+  void countsChanged();
+  [[nodiscard]] QString driveName(int drive) const;
+
+  MainFrmServices services_;
+  RecoveryOptions options_;
+  DiskInfo currentDisk_;
+  std::vector<DiskInfo> driveRows_;
+  std::unique_ptr<FoundTypeRows> rows_;
+  std::atomic<bool> pause_{false};
+  bool saved_ = false;
+  bool shownOnce_ = false;
+  ScanSummary lastScan_;
+  ScanWorker* scanWorker_ = nullptr;
+  FileTypeModel* typeModel_ = nullptr;
+  FoundFilesModel* foundModel_ = nullptr;
+  TFrmSettings* settingsFrm_ = nullptr;
+  TprocessFrm* processFrm_ = nullptr;
+};

@@ -1,0 +1,133 @@
+#include "recovery/ui/process_frm.h"
+
+#include "skin/hs_skin_btn.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+/// The saver's observer: runs on the copying thread and updates the window through queued calls.
+class TprocessFrm::Bridge final : public SaveObserver {
+ public:
+  explicit Bridge(TprocessFrm& form) : form_(form) {}
+  void AmountOfFile(std::size_t count) override {
+    Post([&f = form_, count] { f.SetAmountOfFile(count); });
+  }
+  void Queue(std::size_t count) override {
+    Post([&f = form_, count] {
+      f.lblQueue->setText(QStringLiteral("File in queue : %1").arg(count));
+    });
+  }
+  void CurrentFile(const std::string& name) override {
+    Post([&f = form_, text = QString::fromStdString(name)] {
+      f.lblProgress->setText(QStringLiteral("File name : ") + text);
+    });
+  }
+  void Processed(std::size_t processed) override {
+    Post([&f = form_, processed] { f.Gauge->setValue(static_cast<int>(processed)); });
+  }
+
+ private:
+  template <typename F>
+  void Post(F&& f) {
+    QMetaObject::invokeMethod(&form_, std::forward<F>(f), Qt::QueuedConnection);
+  }
+  TprocessFrm& form_;
+};
+
+TprocessFrm::TprocessFrm(QWidget* parent)
+    : QDialog(parent), bridge_(std::make_unique<Bridge>(*this)) {
+  setWindowTitle(QStringLiteral("Copying..."));
+  setFixedSize(420, 190);
+  setModal(false);
+  auto* layout = new QVBoxLayout(this);
+  Animate = new QProgressBar(this);
+  Animate->setTextVisible(false);
+  Animate->setFixedHeight(8);
+  Animate->setRange(0, 1);
+  Gauge = new QProgressBar(this);
+  Gauge->setRange(0, 1);
+  lblQueue = new QLabel(QStringLiteral("File in queue : "), this);
+  lblQueue->setAlignment(Qt::AlignCenter);
+  lblProgress = new QLabel(QStringLiteral("File name : "), this);
+  lblProgress->setAlignment(Qt::AlignCenter);
+  bbStop = new THSSkinBtn(this);
+  bbStop->setCaption(QStringLiteral("&Stop"));
+  bbStop->resize(90, 25);
+  layout->addWidget(Animate);
+  layout->addWidget(Gauge);
+  layout->addWidget(lblQueue);
+  layout->addWidget(lblProgress);
+  layout->addWidget(bbStop, 0, Qt::AlignHCenter);
+  connect(bbStop, &THSSkinBtn::clicked, this, &TprocessFrm::btnCancelClick);
+}
+
+TprocessFrm::~TprocessFrm() {
+  if (saver_) saver_->Stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void TprocessFrm::SetAmountOfFile(std::size_t count) {
+  amount_ = count;
+  Gauge->setValue(0);
+  Gauge->setMaximum(count == 0 ? 1 : static_cast<int>(count));
+}
+
+void TprocessFrm::btnCancelClick() {
+  if (saver_) saver_->Stop();
+}
+
+void TprocessFrm::closeEvent(QCloseEvent* event) {
+  // Closing the window while copying is the same as Stop; it closes when the copy ends.
+  if (isCopying()) {
+    btnCancelClick();
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void TprocessFrm::startCopy(std::unique_ptr<SectorReader> reader,
+                            std::vector<std::vector<TfileExt>> work, const QString& folder,
+                            std::uint32_t maxSizeMB, std::atomic<bool>* pause,
+                            std::function<void(const Outcome&)> done) {
+  reader_ = std::move(reader);
+  done_ = std::move(done);
+  saver_ = std::make_unique<FileSaver>(*reader_, folder.toStdString(), maxSizeMB, *pause, *bridge_);
+  lblQueue->setText(QStringLiteral("File in queue : "));
+  lblProgress->setText(QStringLiteral("File name : "));
+  Animate->setRange(0, 0);  // runs only while copying
+  show();
+  thread_ = std::thread([this, work = std::move(work)] {
+    Outcome outcome;
+    try {
+      outcome.totals = saver_->Save(work);
+    } catch (const SaveError& e) {
+      outcome.failed = true;
+      outcome.message = QString::fromStdString(e.what());
+      if (!e.reason().empty())
+        outcome.message += QStringLiteral("\n(%1)").arg(QString::fromStdString(e.reason()));
+      outcome.totals = saver_->Totals();
+    } catch (const std::exception& e) {
+      outcome.failed = true;
+      outcome.message = QString::fromStdString(e.what());
+      outcome.totals = saver_->Totals();
+    }
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { finished(outcome); }, Qt::QueuedConnection);
+  });
+}
+
+void TprocessFrm::finished(const Outcome& outcome) {
+  if (thread_.joinable()) thread_.join();
+  Animate->setRange(0, 1);
+  lblProgress->setText(QStringLiteral("File name : "));
+  saver_.reset();
+  reader_.reset();
+  hide();
+  auto done = std::move(done_);
+  if (done) done(outcome);
+  emit copyEnded();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "recovery/file_saver.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class QLabel;
+class QProgressBar;
+class THSSkinBtn;
+
+/// The copy window: shows the queue and the file being copied while found files are
+/// saved on a thread of its own, and offers Stop.
+class TprocessFrm final : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TprocessFrm(QWidget* parent = nullptr);
+  ~TprocessFrm() override;
+
+  /// How the save ended: nothing went wrong (also after Stop), or the error's text.
+  struct Outcome {
+    bool failed = false;
+    QString message;
+    SaveTotals totals;
+  };
+
+  /// Shows the window and copies `work` (lists of records, in order) from `reader` into
+  /// `folder`, each file cut to `maxSizeMB`. `pause` is the main window's stop request.
+  /// `done` runs on the window's thread when the save has ended, on every road.
+  void startCopy(std::unique_ptr<SectorReader> reader, std::vector<std::vector<TfileExt>> work,
+                 const QString& folder, std::uint32_t maxSizeMB, std::atomic<bool>* pause,
+                 std::function<void(const Outcome&)> done);
+  [[nodiscard]] bool isCopying() const { return thread_.joinable(); }
+
+  [[nodiscard]] std::size_t AmountOfFile() const { return amount_; }
+  void SetAmountOfFile(std::size_t count);
+
+  /// The window's parts, for its handlers and for tests.
+  QProgressBar* Gauge = nullptr;
+  QProgressBar* Animate = nullptr;
+  QLabel* lblQueue = nullptr;
+  QLabel* lblProgress = nullptr;
+  THSSkinBtn* bbStop = nullptr;
+
+ public slots:
+  void btnCancelClick();
+
+ signals:
+  void copyEnded();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class Bridge;
+  void finished(const Outcome& outcome);
+
+  std::unique_ptr<Bridge> bridge_;
+  std::unique_ptr<SectorReader> reader_;
+  std::unique_ptr<FileSaver> saver_;
+  std::thread thread_;
+  std::function<void(const Outcome&)> done_;
+  std::size_t amount_ = 0;
+};

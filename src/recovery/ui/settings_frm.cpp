@@ -1,0 +1,76 @@
+#include "recovery/ui/settings_frm.h"
+
+#include "recovery/options.h"
+#include "recovery/ui/prompter.h"
+#include "skin/hs_skin_btn.h"
+
+#include <QGroupBox>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+
+TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
+                           std::function<void(std::uint32_t)> setLimit, Prompter& prompter,
+                           QWidget* parent)
+    : QDialog(parent),
+      limit_(std::move(limit)),
+      setLimit_(std::move(setLimit)),
+      prompter_(prompter) {
+  setWindowTitle(QStringLiteral("Settings"));
+  setModal(true);
+  auto* group = new QGroupBox(QStringLiteral(" Maximum file size "), this);
+  auto* row = new QHBoxLayout(group);
+  row->addWidget(new QLabel(QStringLiteral("Max file size :"), group));
+  speMaxRetry = new QSpinBox(group);
+  speMaxRetry->setObjectName(QStringLiteral("speMaxRetry"));
+  speMaxRetry->setRange(1, 20);
+  speMaxRetry->setValue(20);
+  row->addWidget(speMaxRetry);
+  row->addWidget(new QLabel(QStringLiteral("MB (Megabytes)"), group));
+  row->addStretch();
+
+  auto* btnOK = new THSSkinBtn(this);
+  btnOK->setObjectName(QStringLiteral("btnOK"));
+  btnOK->setCaption(QStringLiteral("OK"));
+  btnOK->resize(80, 25);
+  auto* btnCancel = new THSSkinBtn(this);
+  btnCancel->setObjectName(QStringLiteral("btnCancel"));
+  btnCancel->setCaption(QStringLiteral("Cancel"));
+  btnCancel->resize(80, 25);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(btnOK);
+  buttons->addWidget(btnCancel);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group);
+  layout->addLayout(buttons);
+  setFixedSize(340, 130);
+  connect(btnOK, &THSSkinBtn::clicked, this, &TFrmSettings::btnOKClick);
+  connect(btnCancel, &THSSkinBtn::clicked, this, &TFrmSettings::btnCancelClick);
+}
+
+void TFrmSettings::showEvent(QShowEvent* event) {
+  speMaxRetry->setValue(static_cast<int>(limit_()));
+  QDialog::showEvent(event);
+}
+
+void TFrmSettings::btnOKClick() {
+  const QString text = speMaxRetry->text();
+  const auto value = ParseDecimal(text.trimmed().toStdString());
+  if (!value) {
+    // The limit stays as it was and the dialog stays open.
+    prompter_.error(this, QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return;
+  }
+  setLimit_(std::clamp<std::uint32_t>(*value, 1, 20));
+  accept();
+}
+
+void TFrmSettings::btnCancelClick() {
+  reject();
+}

@@ -1,0 +1,412 @@
+// Drives the real main window end to end on generated disk images.
+
+#include "recovery/ui/main_frm.h"
+#include "disk/drive_table.h"
+#include "recovery/ui/file_type_model.h"
+#include "recovery/ui/found_files_model.h"
+#include "recovery/ui/process_frm.h"
+#include "recovery/ui/prompter.h"
+#include "recovery/ui/qt_options_store.h"
+#include "recovery/ui/settings_frm.h"
+#include "skin/ez_rgn_btn.h"
+#include "skin/hs_skin_btn.h"
+#include "support/temp_dir.h"
+#include "support/test_disks.h"
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <deque>
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Answers the window's message boxes in code and remembers what they said.
+struct ScriptedPrompter final : Prompter {
+  void information(QWidget*, const QString& text) override {
+    said.append(QStringLiteral("info: ") + text);
+  }
+  void warning(QWidget*, const QString& text) override {
+    said.append(QStringLiteral("warning: ") + text);
+  }
+  void error(QWidget*, const QString& text) override {
+    said.append(QStringLiteral("error: ") + text);
+  }
+  Answer question(QWidget*, const QString& text) override {
+    said.append(QStringLiteral("question: ") + text);
+    return answer;
+  }
+  int choose(QWidget*, const QString& text, const QStringList&) override {
+    said.append(QStringLiteral("choose: ") + text);
+    const int c = choices.empty() ? -1 : choices.front();
+    if (!choices.empty()) choices.pop_front();
+    return c;
+  }
+  QStringList said;
+  Answer answer = Answer::Cancel;
+  std::deque<int> choices;
+};
+
+/// Gives the folders a test has queued; nothing (cancel) when the queue is empty.
+struct QueuedChooser final : FolderChooser {
+  explicit QueuedChooser(std::deque<QString>* queue) : queue_(queue) {}
+  std::optional<QString> choose(const Request&) override {
+    if (queue_->empty()) return std::nullopt;
+    QString folder = queue_->front();
+    queue_->pop_front();
+    return folder;
+  }
+  std::deque<QString>* queue_;
+};
+
+/// A disk image: JPGs at 100 and 300, a PDF at 600, ZIPs at 900, 1200, 1500; 3000 sectors.
+std::vector<std::uint8_t> SampleDisk() {
+  PlantedDisk disk(3000);
+  auto bytes = PatternBytes(3000);
+  disk.Plant(0, std::string(bytes.begin(), bytes.end()));
+  disk.Plant(0, std::string(8, '\0'));  // sector 0 stays blank
+  disk.Jpg(100).Jpg(300).Pdf(600).Zip(900).Zip(1200).Zip(1500);
+  return disk.bytes();
+}
+
+class MainFrmTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(dir_ / "config"));
+    image_ = dir_ / "disk.img";
+    WriteFile(image_, SampleDisk());
+    fs::create_directories(dir_ / "program");
+  }
+  void TearDown() override {
+    if (frm_) frm_->close();
+  }
+
+  /// Builds and shows the window over `table`, as the program's entry does.
+  void Open(DriveTable& table) {
+    MainFrmServices services;
+    services.table = &table;
+    services.options = &store_;
+    services.prompter = &prompter_;
+    services.chooser = std::make_unique<QueuedChooser>(&folders_);
+    services.folders = {dir_ / "program", dir_ / "data"};
+    process_.reset();
+    settings_.reset();
+    frm_.reset();
+    frm_ = std::make_unique<TmainFrm>(std::move(services));
+    settings_ = std::make_unique<TFrmSettings>(
+        [this] { return frm_->MaxSizeOfRecoverMB(); },
+        [this](std::uint32_t mb) { frm_->SetMaxSizeOfRecoverMB(mb); }, prompter_, frm_.get());
+    process_ = std::make_unique<TprocessFrm>(frm_.get());
+    frm_->setSettingsForm(settings_.get());
+    frm_->setProcessForm(process_.get());
+    frm_->show();
+  }
+  void OpenOnImage() {
+    table_.RegisterImage(image_);
+    Open(table_);
+  }
+  void ScanToTheEnd() {
+    QSignalSpy ended(frm_.get(), &TmainFrm::scanFinished);
+    frm_->erbNextClick();
+    ASSERT_TRUE(ended.wait(20000));
+  }
+  void OpenTypeRow(const char* tag) {
+    frm_->lvSelectedFileType->setCurrentIndex(frm_->fileTypeModel()->index(FindFileType(tag), 0));
+    frm_->lvSelectedFileTypeClick();
+  }
+  /// Runs the save flow into `folder` and waits for it to finish.
+  void SaveInto(const std::string& folder) {
+    folders_.push_back(QString::fromStdString(folder));
+    QSignalSpy saved(frm_.get(), &TmainFrm::saveFinished);
+    frm_->sbRecoverClick();
+    if (saved.isEmpty()) {
+      ASSERT_TRUE(saved.wait(20000));
+    }
+  }
+  [[nodiscard]] std::vector<std::uint8_t> ImageBytes(std::uint64_t lba, std::size_t size) const {
+    const auto all = ReadWholeFile(image_);
+    return {all.begin() + static_cast<std::ptrdiff_t>(lba * 512),
+            all.begin() + static_cast<std::ptrdiff_t>(lba * 512 + size)};
+  }
+  [[nodiscard]] std::vector<std::string> Saved(const std::string& folder) const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempDir dir_;
+  std::string image_;
+  DriveTable table_{dir_ / "sys", dir_ / "dev"};
+  QtOptionsStore store_;
+  ScriptedPrompter prompter_;
+  std::deque<QString> folders_;
+  std::unique_ptr<TmainFrm> frm_;
+  std::unique_ptr<TFrmSettings> settings_;
+  std::unique_ptr<TprocessFrm> process_;
+};
+
+TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
+  OpenOnImage();
+  ASSERT_EQ(frm_->lvAvailableDisk->topLevelItemCount(), 1);
+  EXPECT_EQ(frm_->lvAvailableDisk->topLevelItem(0)->text(0),
+            QStringLiteral("[Fixed Disk] disk.img"));
+  EXPECT_EQ(frm_->currentDisk().DriveNumber(), 0);
+  EXPECT_EQ(frm_->lblCapacity->text(), QStringLiteral("1.46 MB"));
+  EXPECT_FALSE(frm_->erbPrevious->isEnabled());
+
+  ScanToTheEnd();
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsScan);
+  EXPECT_EQ(frm_->fileTypeModel()->caption(FindFileType("JPG")), QStringLiteral("JPG (2)"));
+  EXPECT_EQ(frm_->fileTypeModel()->caption(FindFileType("ZIP")), QStringLiteral("ZIP (3)"));
+  EXPECT_EQ(frm_->fileTypeModel()->caption(FindFileType("GIF")), QStringLiteral("GIF"));
+  EXPECT_EQ(frm_->edLastSector->text(), QStringLiteral("3000"));
+  EXPECT_EQ(frm_->edLBA->text(), QStringLiteral("3000"));
+  EXPECT_EQ(frm_->edFoundFile->text(), QStringLiteral("6"));
+  // Scan ended: Restart and Previous enabled, Stop Scan not, Next hidden.
+  EXPECT_TRUE(frm_->btnRestart->isVisible());
+  EXPECT_TRUE(frm_->btnRestart->isEnabled());
+  EXPECT_FALSE(frm_->erbNext->isVisible());
+  EXPECT_TRUE(frm_->erbPrevious->isEnabled());
+  EXPECT_FALSE(frm_->sbStop->isEnabled());
+  EXPECT_TRUE(frm_->sbRecover->isEnabled());
+
+  OpenTypeRow("JPG");
+  ASSERT_EQ(frm_->foundFilesModel()->rowCount(), 2);
+  EXPECT_EQ(frm_->lblFoundFile->text(), QStringLiteral("2"));
+  auto* model = frm_->foundFilesModel();
+  EXPECT_EQ(model->data(model->index(0, 0), Qt::DisplayRole).toString(),
+            QStringLiteral("FILE_100.JPG"));
+  EXPECT_EQ(model->data(model->index(0, 1), Qt::DisplayRole).toString(),
+            QStringLiteral("100.00 KB"));
+  EXPECT_EQ(model->data(model->index(0, 2), Qt::DisplayRole).toString(), QStringLiteral("100"));
+  model->setData(model->index(1, 0), Qt::Checked, Qt::CheckStateRole);
+
+  const std::string out = dir_ / "out";
+  fs::create_directories(out);
+  SaveInto(out);
+  EXPECT_EQ(Saved(out), (std::vector<std::string>{"FILE_300.JPG"}));
+  EXPECT_EQ(ReadWholeFile(out + "/FILE_300.JPG"), ImageBytes(300, 300 * 512));
+  EXPECT_TRUE(frm_->savedFlag());
+  EXPECT_EQ(frm_->savePath(), QString::fromStdString(out) + QLatin1Char('/'));
+  EXPECT_TRUE(frm_->isEnabled());
+  EXPECT_TRUE(prompter_.said.isEmpty()) << prompter_.said.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(MainFrmTest, TypeTicksWinOverFileTicks) {
+  OpenOnImage();
+  ScanToTheEnd();
+  OpenTypeRow("PDF");
+  frm_->foundFilesModel()->setAllChecked(true);
+  frm_->fileTypeModel()->setChecked(FindFileType("JPG"), true);
+  frm_->fileTypeModel()->setChecked(FindFileType("ZIP"), true);
+  const std::string out = dir_ / "out";
+  fs::create_directories(out);
+  SaveInto(out);
+  EXPECT_EQ(process_->AmountOfFile(), 5u);
+  EXPECT_EQ(process_->Gauge->value(), 5);
+  EXPECT_EQ(Saved(out), (std::vector<std::string>{"FILE_100.JPG", "FILE_1200.ZIP", "FILE_1500.ZIP",
+                                                  "FILE_300.JPG", "FILE_900.ZIP"}));
+  // The last file runs to the end of the disk.
+  EXPECT_EQ(fs::file_size(out + "/FILE_1500.ZIP"), 1500u * 512);
+}
+
+TEST_F(MainFrmTest, SelectAllAndOpeningARowFollowTheTypeTick) {
+  OpenOnImage();
+  ScanToTheEnd();
+  frm_->btnSelectAllClick();
+  for (int row = 0; row < kFileTypeCount; ++row) ASSERT_TRUE(frm_->fileTypeModel()->isChecked(row));
+  OpenTypeRow("ZIP");
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(frm_->foundFilesModel()->isChecked(i));
+  frm_->btnSelectNoneClick();
+  EXPECT_FALSE(frm_->foundFilesModel()->isChecked(0));
+  OpenTypeRow("GIF");
+  EXPECT_EQ(frm_->lblFoundFile->text(), QStringLiteral("0"));
+}
+
+TEST_F(MainFrmTest, NextNeedsAChosenDrive) {
+  Open(table_);  // no disk at all
+  EXPECT_EQ(frm_->lvAvailableDisk->topLevelItemCount(), 0);
+  frm_->erbNextClick();
+  EXPECT_EQ(prompter_.said, QStringList{QStringLiteral("info: Please select disk for scan.")});
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsListDisk);
+  frm_->close();
+
+  prompter_.said.clear();
+  OpenOnImage();
+  frm_->btnRefreshClick();  // after Refresh no drive is chosen until a row is clicked again
+  frm_->erbNextClick();
+  EXPECT_EQ(prompter_.said, QStringList{QStringLiteral("info: Please select disk for scan.")});
+  frm_->lvAvailableDisk->setCurrentItem(frm_->lvAvailableDisk->topLevelItem(0));
+  EXPECT_EQ(frm_->currentDisk().DriveNumber(), 0);
+}
+
+TEST_F(MainFrmTest, ADriveThatCannotBeReadIsSaidSoBeforeScanning) {
+  OpenOnImage();
+  fs::remove(image_);
+  frm_->erbNextClick();
+  ASSERT_EQ(prompter_.said.size(), 1);
+  EXPECT_TRUE(prompter_.said[0].contains(QStringLiteral("No such file or directory")))
+      << prompter_.said[0].toStdString();
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsListDisk);
+  EXPECT_FALSE(frm_->isScanning());
+}
+
+TEST_F(MainFrmTest, RestartAsksOnlyWhenNoSaveWasAttempted) {
+  OpenOnImage();
+  ScanToTheEnd();
+  prompter_.answer = Prompter::Answer::Cancel;
+  frm_->btnRestartClick();
+  EXPECT_EQ(prompter_.said,
+            QStringList{QStringLiteral("question: Do you want to save recovered files?")});
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsScan);
+  EXPECT_EQ(frm_->foundRows().TotalCount(), 6u);
+
+  // A save whose folder browser was cancelled still counts as an attempt.
+  frm_->sbRecoverClick();
+  EXPECT_TRUE(frm_->savedFlag());
+  prompter_.said.clear();
+  frm_->btnRestartClick();
+  EXPECT_TRUE(prompter_.said.isEmpty());
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsListDisk);
+  EXPECT_TRUE(frm_->erbNext->isVisible());
+  EXPECT_TRUE(frm_->erbNext->isEnabled());
+  EXPECT_FALSE(frm_->erbPrevious->isEnabled());
+}
+
+TEST_F(MainFrmTest, RestartYesSavesThenGoesBack) {
+  OpenOnImage();
+  ScanToTheEnd();
+  frm_->fileTypeModel()->setChecked(FindFileType("PDF"), true);
+  prompter_.answer = Prompter::Answer::Yes;
+  const std::string out = dir_ / "out";
+  fs::create_directories(out);
+  folders_.push_back(QString::fromStdString(out));
+  QSignalSpy saved(frm_.get(), &TmainFrm::saveFinished);
+  frm_->btnRestartClick();
+  if (saved.isEmpty()) {
+    ASSERT_TRUE(saved.wait(20000));
+  }
+  EXPECT_EQ(Saved(out), (std::vector<std::string>{"FILE_600.PDF"}));
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsListDisk);
+}
+
+TEST_F(MainFrmTest, PreviousThenNextScansAfresh) {
+  OpenOnImage();
+  ScanToTheEnd();
+  const FoundTypeRows* first = &frm_->foundRows();
+  frm_->erbPreviousClick();
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsListDisk);
+  EXPECT_TRUE(frm_->erbNext->isEnabled());
+  EXPECT_FALSE(frm_->erbPrevious->isEnabled());
+  frm_->fileTypeModel()->setChecked(0, true);
+  ScanToTheEnd();
+  EXPECT_NE(&frm_->foundRows(), first);
+  EXPECT_EQ(frm_->foundRows().TotalCount(), 6u);
+  EXPECT_FALSE(frm_->fileTypeModel()->isChecked(0));
+}
+
+TEST_F(MainFrmTest, StopScanEndsTheScanAndRestoresTheButtons) {
+  // A large image of zeros keeps the scan busy long enough to stop it.
+  const std::string big = dir_ / "big.img";
+  WriteFile(big, {});
+  ASSERT_EQ(::truncate(big.c_str(), off_t{8} << 30), 0);
+  table_.RegisterImage(big);
+  Open(table_);
+  QSignalSpy ended(frm_.get(), &TmainFrm::scanFinished);
+  frm_->erbNextClick();
+  EXPECT_TRUE(frm_->isScanning());
+  EXPECT_TRUE(frm_->sbStop->isEnabled());
+  EXPECT_FALSE(frm_->sbRecover->isEnabled());
+  EXPECT_FALSE(frm_->btnRestart->isEnabled());
+  frm_->sbStopClick();
+  ASSERT_TRUE(ended.wait(20000));
+  EXPECT_EQ(frm_->lastScan().reason, ScanEnd::kStopped);
+  EXPECT_FALSE(frm_->GetPause());
+  EXPECT_TRUE(frm_->btnRestart->isEnabled());
+  EXPECT_TRUE(frm_->lblScanNote->text().startsWith(QStringLiteral("Scan stopped at sector")));
+}
+
+TEST_F(MainFrmTest, OptionsFirstRunDialogAndZeroLimit) {
+  OpenOnImage();
+  EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 20u);
+  EXPECT_EQ(frm_->savePath().toStdString(), dir_ / "program/Recovered");
+  EXPECT_TRUE(fs::is_directory(dir_ / "program/Recovered"));
+
+  // OK writes the limit at once; Cancel writes nothing.
+  settings_->show();
+  settings_->speMaxRetry->setValue(12);
+  settings_->btnOKClick();
+  EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 12u);
+  EXPECT_EQ(store_.Read("MaxRecover"), std::optional<std::string>("12"));
+  settings_->show();
+  EXPECT_EQ(settings_->speMaxRetry->value(), 12);
+  settings_->speMaxRetry->setValue(3);
+  settings_->btnCancelClick();
+  EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 12u);
+  EXPECT_EQ(store_.Read("MaxRecover"), std::optional<std::string>("12"));
+
+  // A limit of 0 saves no files.
+  frm_->SetMaxSizeOfRecoverMB(0);
+  ScanToTheEnd();
+  frm_->btnSelectAllClick();
+  const std::string out = dir_ / "out";
+  fs::create_directories(out);
+  SaveInto(out);
+  EXPECT_TRUE(Saved(out).empty());
+  EXPECT_TRUE(frm_->savedFlag());
+}
+
+TEST_F(MainFrmTest, WarnsBeforeSavingOntoTheDiskBeingRecovered) {
+  // A fake machine whose disk "sdz" holds the test's temporary folder.
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.path().c_str(), &st), 0);
+  const std::string dev = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  WriteText(dir_ / "sys/devices/block/sdz/removable", "0\n");
+  fs::create_directories(dir_ / "sys/block");
+  fs::create_directories(dir_ / "sys/dev/block");
+  fs::create_directory_symlink(dir_ / "sys/devices/block/sdz", dir_ / "sys/block/sdz");
+  fs::create_directory_symlink(dir_ / "sys/devices/block/sdz", dir_ / ("sys/dev/block/" + dev));
+  fs::create_directories(dir_ / "dev");
+  fs::copy_file(image_, dir_ / "dev/sdz");
+  DriveTable machine(dir_ / "sys", dir_ / "dev");
+  Open(machine);
+  ASSERT_EQ(frm_->lvAvailableDisk->topLevelItemCount(), 1);
+  ScanToTheEnd();
+  frm_->fileTypeModel()->setChecked(FindFileType("PDF"), true);
+  const std::string out = dir_ / "out";
+  fs::create_directories(out);
+  // First "Choose Another Folder", then the second folder is on the same disk too: "Save Here".
+  prompter_.choices = {0, 1};
+  folders_.push_back(QString::fromStdString(out));
+  SaveInto(out);
+  EXPECT_EQ(prompter_.said.size(), 2);
+  EXPECT_TRUE(prompter_.said[0].startsWith(QStringLiteral("choose: The folder")));
+  EXPECT_EQ(Saved(out), (std::vector<std::string>{"FILE_600.PDF"}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
