@@ -13,7 +13,7 @@ packages=(
   # live update
   libcurl4-openssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files
-  dosfstools mtools imagemagick ghostscript zip arj tar sox python3
+  dosfstools mtools imagemagick ghostscript zip arj tar sox python3 bc
 )
 
 missing=()

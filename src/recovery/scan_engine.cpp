@@ -18,6 +18,8 @@ namespace {
 constexpr std::uint32_t kOverlapSectors = 4;
 static_assert(kOverlapSectors * kSectorSize >= kDetectReadExtent - kSectorSize);
 constexpr std::size_t kBufferBytes = (kChunkSectors + kOverlapSectors) * kSectorSize;
+/// Chunks are read in pieces of this size, small enough to stay in cache until examined.
+constexpr std::size_t kPieceBytes = 128 * 1024;
 /// How many chunks the workers may run ahead of the scan.
 constexpr std::uint64_t kRunAhead = 8;
 
@@ -108,7 +110,8 @@ class ChunkPipeline {
     return closing_;
   }
 
-  /// Reads chunk `c` into `buffer` and runs the detector over each of its sectors.
+  /// Reads chunk `c` into `buffer` and runs the detector over each of its sectors. The
+  /// chunk arrives in pieces, each examined while it is still in the processor's cache.
   ChunkResult Examine(std::uint64_t c, std::uint8_t* buffer) {
     ChunkResult result;
     const std::uint64_t first = c * kChunkSectors;
@@ -117,17 +120,40 @@ class ChunkPipeline {
     const auto extra =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(kOverlapSectors, total_ - first - n));
     const std::size_t want = std::size_t{n + extra} * kSectorSize;
-    const ReadResult r = reader_.ReadAt(first * kSectorSize, buffer, want);
-    std::memset(buffer + r.bytes, 0, kBufferBytes - r.bytes);
+    std::memset(buffer + want, 0, kBufferBytes - want);
     result.valid = n;
-    if (r.bytes < want) Recover(first, n, extra, r, buffer, result);
+    std::uint32_t examined = 0;
+    std::size_t have = 0;
+    while (have < want) {
+      const std::size_t piece = std::min(kPieceBytes, want - have);
+      const ReadResult r = reader_.ReadAt(first * kSectorSize + have, buffer + have, piece);
+      have += r.bytes;
+      if (r.bytes < piece) {
+        Recover(first, n, extra, {have, r.error}, buffer, result);
+        break;
+      }
+      // Sectors whose every byte the detector may read has arrived.
+      const std::uint32_t ready =
+          have == want ? n
+                       : static_cast<std::uint32_t>(
+                             have >= std::size_t{kDetectReadExtent}
+                                 ? (have - std::size_t{kDetectReadExtent}) / kSectorSize + 1
+                                 : 0);
+      Detect(buffer, examined, std::min(ready, n), result);
+      examined = std::max(examined, std::min(ready, n));
+    }
+    Detect(buffer, examined, result.valid, result);
+    return result;
+  }
+
+  void Detect(const std::uint8_t* buffer, std::uint32_t from, std::uint32_t to,
+              ChunkResult& result) {
     std::string tag;
-    for (std::uint32_t s = 0; s < result.valid; ++s) {
+    for (std::uint32_t s = from; s < to; ++s) {
       if (!DetectFileType(buffer + std::size_t{s} * kSectorSize, kSectorSize, tag, 255)) continue;
       const int row = FindFileType(tag);
       if (row >= 0) result.hits.push_back({s, static_cast<std::uint8_t>(row)});
     }
-    return result;
   }
 
   /// A chunk read fell short: reads what is missing sector by sector. Sectors that
