@@ -274,7 +274,7 @@ TEST(EnumerateDrives, OneRowPerAnsweringDriveInNumberOrder) {
   EXPECT_EQ(rows[0].path, machine.DevicePath("sda"));
   // The scan covers the whole disk, also the part-cylinder at its end.
   EXPECT_EQ(rows[0].disk.SectorCount(), 16065100u);
-  EXPECT_EQ(rows[0].disk.Parameters().TotalSectors, 16065100u);
+  EXPECT_EQ(std::uint64_t{rows[0].disk.Parameters().TotalSectors}, 16065100u);
   EXPECT_EQ(rows[3].disk.SectorCount(), 10u);
   EXPECT_EQ(rows[0].disk.IdentifyData(), PrepareIdentifyData(CapturedIdentify()));
   for (const DriveRow& row : rows) EXPECT_TRUE(row.Readable()) << row.path;
@@ -454,12 +454,13 @@ TEST(DriveTable, ReadsParametersFromSysfsWithoutOpening) {
   const int image_drive = table.RegisterImage(image);
   DriveParameters p;
   ASSERT_TRUE(table.SysfsDriveParameters(0, p));
-  EXPECT_EQ(p.TotalSectors, 2048000u);  // sysfs counts 512-byte units whatever the sector
-  EXPECT_EQ(p.BytesPerSector, 4096);
+  EXPECT_EQ(std::uint64_t{p.TotalSectors},
+            2048000u);  // sysfs counts 512-byte units whatever the sector
+  EXPECT_EQ(std::uint16_t{p.BytesPerSector}, 4096);
   EXPECT_EQ(p.Flags & kRemovableFlag, 0);
   EXPECT_FALSE(table.SysfsDriveParameters(1, p));  // empty drive
   ASSERT_TRUE(table.SysfsDriveParameters(2, p));
-  EXPECT_EQ(p.BytesPerSector, 512);
+  EXPECT_EQ(std::uint16_t{p.BytesPerSector}, 512);
   EXPECT_EQ(p.Flags & kRemovableFlag, kRemovableFlag);
   EXPECT_FALSE(table.SysfsDriveParameters(3, p));
   EXPECT_FALSE(table.SysfsDriveParameters(image_drive, p));
