@@ -14,3 +14,4 @@ int RunInfo(std::vector<std::string>& args);
 int RunDrives(std::vector<std::string>& args);
 int RunScanCommand(std::vector<std::string>& args);
 int RunRecoverCommand(std::vector<std::string>& args);
+int RunDump(std::vector<std::string>& args);

@@ -25,6 +25,8 @@ constexpr Command kCommands[] = {
      "find the files whose start stands in a sector", RunScanCommand},
     {"recover", "recover (IMAGE | --drive N) -o DIR [--types JPG,PDF,...] [--max-mb N]",
      "scan, then save the found files of the chosen types", RunRecoverCommand},
+    {"dump", "dump (IMAGE | --drive N) --lba N [--count K]",
+     "print sectors in hex and as characters, 16 bytes to a line", RunDump},
 };
 
 void PrintUsage(std::FILE* out) {
