@@ -60,7 +60,12 @@ FileSaver::FileSaver(SectorReader& reader, std::string folder, std::uint32_t max
       buffer_(kCopyChunk) {}
 
 SaveTotals FileSaver::Save(const std::vector<std::vector<TfileExt>>& work) {
-  stop_.store(false);
+  // A Stop that arrives before the save has begun counts: the flag is cleared only at
+  // the end, ready for the next save.
+  struct ClearStop {
+    std::atomic<bool>& stop;
+    ~ClearStop() { stop.store(false); }
+  } clear_stop{stop_};
   totals_ = {};
   amount_ = 0;
   for (const auto& list : work) amount_ += list.size();

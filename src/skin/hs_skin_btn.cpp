@@ -112,7 +112,8 @@ void THSSkinBtn::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setFont(font());
   const QRect textRect(0, 1, width(), height() - 3);
-  const int flags = Qt::AlignCenter | Qt::TextSingleLine;
+  // "&Stop" shows as Stop with its access key underlined.
+  const int flags = Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic;
   if (isEnabled()) {
     painter.setPen(palette().color(QPalette::ButtonText));
     painter.drawText(textRect, flags, caption_);

@@ -175,6 +175,16 @@ TEST(FileSaver, StopEndsTheCurrentFileAfterItsChunkAndStartsNoOther) {
   EXPECT_FALSE(f.pause.load());
 }
 
+TEST(FileSaver, AStopPressedBeforeTheSaveBeginsIsNotLost) {
+  SaveFixture f;
+  f.saver.Stop();
+  const SaveTotals totals = f.saver.Save({{Record(0, 512)}, {Record(5, 512, "PDF")}});
+  EXPECT_EQ(totals.files_handled, 0u);
+  EXPECT_FALSE(f.pause.load());
+  // The next save starts afresh.
+  EXPECT_EQ(f.saver.Save({{Record(0, 512)}}).files_written, 1u);
+}
+
 TEST(FormatFileSize, FollowsTheSizeTable) {
   EXPECT_EQ(FormatFileSize(0), "0 Bytes");
   EXPECT_EQ(FormatFileSize(1023), "1023 Bytes");

@@ -1,9 +1,11 @@
 #include "recovery/ui/main_frm.h"
 
+#include "disk/drive_details.h"
 #include "disk/folder_location.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
 #include "recovery/ui/process_frm.h"
+#include "recovery/ui/product_palette.h"
 #include "recovery/ui/prompter.h"
 #include "recovery/ui/scan_worker.h"
 #include "recovery/ui/settings_frm.h"
@@ -33,20 +35,12 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <unistd.h>
+
 namespace {
 
-constexpr QColor kInk{0x1B, 0x2B, 0x3A};
-constexpr QColor kMuted{0x5B, 0x6B, 0x7A};
-
-QPalette PagePalette() {
-  QPalette pal;
-  pal.setColor(QPalette::Window, Qt::white);
-  pal.setColor(QPalette::WindowText, kInk);
-  pal.setColor(QPalette::ButtonText, kInk);
-  pal.setColor(QPalette::Text, kInk);
-  pal.setColor(QPalette::Highlight, QColor(0x0B, 0x7C, 0x8F));
-  return pal;
-}
+using ProductPalette::kInk;
+using ProductPalette::kMuted;
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, int px, bool bold, QColor colour = kInk) {
   auto* label = new QLabel(text, parent);
@@ -77,13 +71,6 @@ void SetUpListView(QTreeView* view) {
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
-QString CapacityText(std::uint64_t sectors) {
-  const double gb = static_cast<double>(sectors) * 512.0 / 1073741824.0;
-  if (gb >= 1.0) return QLocale().toString(gb, 'f', 2) + QStringLiteral(" GB");
-  return QLocale().toString(static_cast<double>(sectors) * 512.0 / 1048576.0, 'f', 2) +
-         QStringLiteral(" MB");
-}
-
 }  // namespace
 
 TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
@@ -96,7 +83,7 @@ TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
 
   pcWizard = new QStackedWidget(this);
   pcWizard->setGeometry(SkinLayout::kMainPagePlace.adjusted(2, 2, -2, -2));
-  pcWizard->setPalette(PagePalette());
+  pcWizard->setPalette(ProductPalette::page());
   pcWizard->setAutoFillBackground(true);
   tsListDisk = new QWidget(pcWizard);
   tsScan = new QWidget(pcWizard);
@@ -120,6 +107,10 @@ TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
   connect(scanWorker_, &ScanWorker::countsChanged, this, &TmainFrm::countsChanged);
   connect(scanWorker_, &ScanWorker::scanEnded, this, &TmainFrm::scanEnded);
 
+  if (!services_.identify) {
+    ownIdentify_ = PlatformIdentifySource(services_.table->SysfsRoot());
+    services_.identify = ownIdentify_.get();
+  }
   // Start-up: options, no disk chosen, tabs hidden (the page control has none).
   options_ = LoadOptions(*services_.options, services_.folders);
   currentDisk_.SetDriveNumber(-1);
@@ -255,6 +246,10 @@ bool TmainFrm::isScanning() const {
   return scanWorker_->isRunning();
 }
 
+bool TmainFrm::isContentEnabled() const {
+  return pcWizard->isEnabled();
+}
+
 QString TmainFrm::driveName(int drive) const {
   const DriveEntry* entry = services_.table->Find(drive);
   return entry ? QString::fromStdString(entry->path) : QStringLiteral("drive %1").arg(drive);
@@ -280,23 +275,13 @@ void TmainFrm::FormShow() {
 
 void TmainFrm::btnRefreshClick() {
   services_.table->Refresh();
-  driveRows_.clear();
+  driveRows_ = EnumerateDrives(*services_.table, *services_.identify);
   const QSignalBlocker block(lvAvailableDisk);
   lvAvailableDisk->clear();
-  for (int drive = 0; drive < static_cast<int>(services_.table->Drives().size()) && drive <= 24;
-       ++drive) {
-    DriveParameters p;
-    if (!services_.table->GetDriveParameters(static_cast<std::uint8_t>(drive), p)) continue;
-    DiskInfo info;
-    info.SetDriveNumber(drive);
-    info.SetParameters(p);
-    info.SetSectorCount(p.TotalSectors);
-    driveRows_.push_back(info);
-    const DriveEntry& entry = *services_.table->Find(drive);
-    const QString type = (p.Flags & kRemovableFlag) ? QStringLiteral("[Removable Disk] ")
-                                                    : QStringLiteral("[Fixed Disk] ");
-    lvAvailableDisk->addTopLevelItem(
-        new QTreeWidgetItem({type + QString::fromStdString(entry.name)}));
+  for (const DriveRow& row : driveRows_) {
+    auto* item = new QTreeWidgetItem({QString::fromStdString(row.caption)});
+    item->setToolTip(0, QString::fromStdString(row.path));
+    lvAvailableDisk->addTopLevelItem(item);
   }
   // Until a row is chosen again, no disk is current.
   currentDisk_ = DiskInfo{};
@@ -306,25 +291,27 @@ void TmainFrm::btnRefreshClick() {
 void TmainFrm::lvAvailableDiskClick() {
   const int row = lvAvailableDisk->indexOfTopLevelItem(lvAvailableDisk->currentItem());
   if (row < 0 || row >= static_cast<int>(driveRows_.size())) return;
-  currentDisk_ = driveRows_[static_cast<std::size_t>(row)];
+  currentDisk_ = driveRows_[static_cast<std::size_t>(row)].disk;
   showDriveDetails(row);
 }
 
 void TmainFrm::showDriveDetails(int row) {
+  QLabel* const labels[] = {lblDriveType, lblDriveModel, lblPhysicalId, lblBytesPerSector,
+                            lblCapacity};
   if (row < 0) {
-    for (QLabel* l : {lblDriveType, lblDriveModel, lblPhysicalId, lblBytesPerSector, lblCapacity})
-      l->setText(QStringLiteral("N/A"));
+    for (QLabel* l : labels) l->setText(QStringLiteral("N/A"));
     return;
   }
-  const DiskInfo& info = driveRows_[static_cast<std::size_t>(row)];
-  const DriveEntry& entry = *services_.table->Find(info.DriveNumber());
-  const DriveParameters p = info.Parameters();
-  lblDriveType->setText((p.Flags & kRemovableFlag) ? QStringLiteral("Removable Disk")
-                                                   : QStringLiteral("Fixed Disk"));
-  lblDriveModel->setText(QString::fromStdString(entry.name));
-  lblPhysicalId->setText(QString::fromStdString(entry.path));
-  lblBytesPerSector->setText(QString::number(p.BytesPerSector));
-  lblCapacity->setText(CapacityText(info.SectorCount()));
+  const DriveRow& drive = driveRows_[static_cast<std::size_t>(row)];
+  const DriveDetails details = DriveDetailTexts(drive.disk, QLocale().decimalPoint().toStdString());
+  const std::string* texts[] = {&details.type, &details.model, &details.physical_id,
+                                &details.bytes_per_sector, &details.capacity};
+  for (int i = 0; i < 5; ++i) {
+    const QString text = QString::fromStdString(*texts[i]);
+    labels[i]->setText(
+        labels[i]->fontMetrics().elidedText(text, Qt::ElideMiddle, labels[i]->width()));
+    labels[i]->setToolTip(text);
+  }
 }
 
 void TmainFrm::btnAddImageClick() {
@@ -338,7 +325,7 @@ void TmainFrm::addImage(const QString& path) {
   const int drive = services_.table->RegisterImage(path.toStdString());
   btnRefreshClick();
   for (int row = 0; row < static_cast<int>(driveRows_.size()); ++row)
-    if (driveRows_[static_cast<std::size_t>(row)].DriveNumber() == drive)
+    if (driveRows_[static_cast<std::size_t>(row)].disk.DriveNumber() == drive)
       lvAvailableDisk->setCurrentItem(lvAvailableDisk->topLevelItem(row));
   if (currentDisk_.DriveNumber() != drive) {
     std::string err;
@@ -393,13 +380,20 @@ void TmainFrm::erbNextClick() {
   }
   // A drive that cannot be read is said so now, rather than scanned into an empty list.
   std::string err;
-  if (!services_.table->Open(currentDisk_.DriveNumber(), &err)) {
+  int error_number = 0;
+  if (!services_.table->Open(currentDisk_.DriveNumber(), &err, &error_number)) {
     QString text = QStringLiteral("Cannot read %1: %2.")
                        .arg(driveName(currentDisk_.DriveNumber()), QString::fromStdString(err));
-    if (err == "Permission denied" || err == "Operation not permitted")
-      text += QStringLiteral(
-          "\n\nReading a whole disk needs administrator rights: start the program as root "
-          "(for example with sudo), or make an image of the disk and add it with Add Image...");
+    if (IsAccessRefused(error_number))
+      text += ::geteuid() == 0
+                  ? QStringLiteral(
+                        "\n\nThe system refuses this disk even to an administrator. "
+                        "Make an image of it with a disk imaging tool and add the image "
+                        "with Add Image...")
+                  : QStringLiteral(
+                        "\n\nReading a whole disk needs administrator rights: start the "
+                        "program as root (for example with sudo), or make an image of "
+                        "the disk and add it with Add Image...");
     services_.prompter->warning(this, text);
     return;
   }
@@ -587,7 +581,7 @@ void TmainFrm::saveFlow(std::function<void()> then) {
                   .arg(driveName(currentDisk_.DriveNumber()), QString::fromStdString(err)));
     return finishSave(then);
   }
-  setEnabled(false);
+  setContentEnabled(false);
   processFrm_->startCopy(std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB,
                          &pause_, [this, then](const TprocessFrm::Outcome& outcome) {
                            if (outcome.failed) services_.prompter->error(this, outcome.message);
@@ -595,11 +589,18 @@ void TmainFrm::saveFlow(std::function<void()> then) {
                          });
 }
 
+void TmainFrm::setContentEnabled(bool on) {
+  // The copy window is a child window of this one and must stay usable: only the
+  // window's own controls are disabled.
+  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    if (!w->isWindow()) w->setEnabled(on);
+}
+
 void TmainFrm::finishSave(const std::function<void()>& then) {
   SetPause(false);
   if (processFrm_) processFrm_->hide();
   saved_ = true;
-  setEnabled(true);
+  setContentEnabled(true);
   emit saveFinished();
   if (then) then();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "disk/disk_info.h"
+#include "disk/drive_identity.h"
+#include "disk/drive_list.h"
 #include "disk/drive_table.h"
 #include "recovery/found_type_list.h"
 #include "recovery/options.h"
@@ -37,6 +39,8 @@ class TprocessFrm;
 /// What the main window works with from outside: real ones in the program, fakes in tests.
 struct MainFrmServices {
   DriveTable* table = nullptr;
+  /// Where drive identities come from; null: the platform's own.
+  const IdentifySource* identify = nullptr;
   OptionsStore* options = nullptr;
   Prompter* prompter = nullptr;
   /// Replaces the folder dialog (tests); null keeps the dialog.
@@ -69,6 +73,8 @@ class TmainFrm final : public QWidget {
 
   [[nodiscard]] const DiskInfo& currentDisk() const { return currentDisk_; }
   [[nodiscard]] bool savedFlag() const { return saved_; }
+  /// False while a save runs: the window's controls are disabled, the copy window is not.
+  [[nodiscard]] bool isContentEnabled() const;
   [[nodiscard]] bool isScanning() const;
   [[nodiscard]] const ScanSummary& lastScan() const { return lastScan_; }
   [[nodiscard]] const FoundTypeRows& foundRows() const { return *rows_; }
@@ -153,6 +159,8 @@ class TmainFrm final : public QWidget {
   void showDriveDetails(int row);
   void saveFlow(std::function<void()> then);
   void finishSave(const std::function<void()>& then);
+  /// Disables or enables every control of the window while a save runs.
+  void setContentEnabled(bool on);
   void scanStarted(qulonglong total);
   void scanEnded(const ScanSummary& summary);
   void countsChanged();
@@ -161,7 +169,8 @@ class TmainFrm final : public QWidget {
   MainFrmServices services_;
   RecoveryOptions options_;
   DiskInfo currentDisk_;
-  std::vector<DiskInfo> driveRows_;
+  std::vector<DriveRow> driveRows_;
+  std::unique_ptr<IdentifySource> ownIdentify_;
   std::unique_ptr<FoundTypeRows> rows_;
   std::atomic<bool> pause_{false};
   bool saved_ = false;

@@ -1,5 +1,6 @@
 #include "recovery/ui/process_frm.h"
 
+#include "recovery/ui/product_palette.h"
 #include "skin/hs_skin_btn.h"
 
 #include <QCloseEvent>
@@ -40,6 +41,8 @@ class TprocessFrm::Bridge final : public SaveObserver {
 TprocessFrm::TprocessFrm(QWidget* parent)
     : QDialog(parent), bridge_(std::make_unique<Bridge>(*this)) {
   setWindowTitle(QStringLiteral("Copying..."));
+  setPalette(ProductPalette::page());
+  setAutoFillBackground(true);
   setFixedSize(420, 190);
   setModal(false);
   auto* layout = new QVBoxLayout(this);

@@ -1,6 +1,7 @@
 #include "recovery/ui/settings_frm.h"
 
 #include "recovery/options.h"
+#include "recovery/ui/product_palette.h"
 #include "recovery/ui/prompter.h"
 #include "skin/hs_skin_btn.h"
 
@@ -21,6 +22,8 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
       setLimit_(std::move(setLimit)),
       prompter_(prompter) {
   setWindowTitle(QStringLiteral("Settings"));
+  setPalette(ProductPalette::page());
+  setAutoFillBackground(true);
   setModal(true);
   auto* group = new QGroupBox(QStringLiteral(" Maximum file size "), this);
   auto* row = new QHBoxLayout(group);

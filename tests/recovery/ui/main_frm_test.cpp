@@ -169,7 +169,7 @@ TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
   EXPECT_EQ(frm_->lvAvailableDisk->topLevelItem(0)->text(0),
             QStringLiteral("[Fixed Disk] disk.img"));
   EXPECT_EQ(frm_->currentDisk().DriveNumber(), 0);
-  EXPECT_EQ(frm_->lblCapacity->text(), QStringLiteral("1.46 MB"));
+  EXPECT_EQ(frm_->lblCapacity->text(), QStringLiteral("1.46 MB "));
   EXPECT_FALSE(frm_->erbPrevious->isEnabled());
 
   ScanToTheEnd();
@@ -206,7 +206,7 @@ TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
   EXPECT_EQ(ReadWholeFile(out + "/FILE_300.JPG"), ImageBytes(300, 300 * 512));
   EXPECT_TRUE(frm_->savedFlag());
   EXPECT_EQ(frm_->savePath(), QString::fromStdString(out) + QLatin1Char('/'));
-  EXPECT_TRUE(frm_->isEnabled());
+  EXPECT_TRUE(frm_->isContentEnabled());
   EXPECT_TRUE(prompter_.said.isEmpty()) << prompter_.said.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -226,6 +226,33 @@ TEST_F(MainFrmTest, TypeTicksWinOverFileTicks) {
                                                   "FILE_300.JPG", "FILE_900.ZIP"}));
   // The last file runs to the end of the disk.
   EXPECT_EQ(fs::file_size(out + "/FILE_1500.ZIP"), 1500u * 512);
+}
+
+TEST_F(MainFrmTest, WhileCopyingOnlyTheCopyWindowIsUsableAndStopWorks) {
+  // Twenty files of 20 MB each from a large image take long enough to be stopped.
+  PlantedDisk disk(20 * 41000);
+  for (std::size_t i = 0; i < 20; ++i) disk.Jpg(i * 41000);
+  WriteFile(image_, disk.bytes());
+  OpenOnImage();
+  ScanToTheEnd();
+  frm_->fileTypeModel()->setChecked(FindFileType("JPG"), true);
+  const std::string out = dir_ / "out";
+  fs::create_directories(out);
+  folders_.push_back(QString::fromStdString(out));
+  QSignalSpy saved(frm_.get(), &TmainFrm::saveFinished);
+  frm_->sbRecoverClick();
+  EXPECT_FALSE(frm_->isContentEnabled());
+  EXPECT_FALSE(frm_->sbRecover->isEnabled());
+  EXPECT_TRUE(process_->isVisible());
+  EXPECT_TRUE(process_->bbStop->isEnabled());
+  process_->btnCancelClick();
+  if (saved.isEmpty()) {
+    ASSERT_TRUE(saved.wait(20000));
+  }
+  EXPECT_LT(Saved(out).size(), 20u);
+  EXPECT_TRUE(frm_->isContentEnabled());
+  EXPECT_FALSE(frm_->GetPause());
+  EXPECT_FALSE(process_->isVisible());
 }
 
 TEST_F(MainFrmTest, SelectAllAndOpeningARowFollowTheTypeTick) {

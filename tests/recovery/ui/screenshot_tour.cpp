@@ -1,0 +1,132 @@
+// Walks the main window through its states on the sample image and saves a picture of
+// each into a folder (docs/ in the repository). Run under Xvfb:
+//   xvfb-run -a screenshot_tour SAMPLE_IMAGE OUT_DIR
+
+#include "disk/drive_table.h"
+#include "recovery/ui/file_type_model.h"
+#include "recovery/ui/found_files_model.h"
+#include "recovery/ui/main_frm.h"
+#include "recovery/ui/process_frm.h"
+#include "recovery/ui/prompter.h"
+#include "recovery/ui/qt_options_store.h"
+#include "recovery/ui/settings_frm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <deque>
+
+namespace {
+
+struct SilentPrompter final : Prompter {
+  void information(QWidget*, const QString&) override {}
+  void warning(QWidget*, const QString&) override {}
+  void error(QWidget*, const QString&) override {}
+  Answer question(QWidget*, const QString&) override { return Answer::No; }
+  int choose(QWidget*, const QString&, const QStringList&) override { return 1; }
+};
+
+struct FixedChooser final : FolderChooser {
+  explicit FixedChooser(QString folder) : folder_(std::move(folder)) {}
+  std::optional<QString> choose(const Request&) override { return folder_; }
+  QString folder_;
+};
+
+void Save(QWidget* w, const QString& path) {
+  QApplication::processEvents();
+  if (!w->grab().save(path)) std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+  std::printf("wrote %s\n", qPrintable(path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Ostrel Trawlex Finder"));
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: screenshot_tour SAMPLE_IMAGE OUT_DIR\n");
+    return 1;
+  }
+  const QString sample = QString::fromLocal8Bit(argv[1]);
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  QTemporaryDir work;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                     work.filePath(QStringLiteral("config")));
+
+  // A second, large disk: the sample image followed by 16 GiB of empty sectors, so that a
+  // scan is still running when it is photographed.
+  const QString big = work.filePath(QStringLiteral("camera-card.img"));
+  QFile::copy(sample, big);
+  QFile(big).resize(qint64{16} << 30);
+
+  DriveTable table(work.filePath(QStringLiteral("sys")).toStdString(),
+                   work.filePath(QStringLiteral("dev")).toStdString());
+  table.RegisterImage(sample.toStdString());
+  table.RegisterImage(big.toStdString());
+  QtOptionsStore store;
+  SilentPrompter prompter;
+  MainFrmServices services;
+  services.table = &table;
+  services.options = &store;
+  services.prompter = &prompter;
+  services.chooser = std::make_unique<FixedChooser>(work.filePath(QStringLiteral("saved")));
+  QDir().mkpath(work.filePath(QStringLiteral("saved")));
+  services.folders = {work.filePath(QStringLiteral("program")).toStdString(), ""};
+  TmainFrm frm(std::move(services));
+  TFrmSettings settings([&] { return frm.MaxSizeOfRecoverMB(); },
+                        [&](std::uint32_t mb) { frm.SetMaxSizeOfRecoverMB(mb); }, prompter, &frm);
+  TprocessFrm process(&frm);
+  frm.setSettingsForm(&settings);
+  frm.setProcessForm(&process);
+  frm.show();
+  QTest::qWait(200);
+  Save(&frm, out + QStringLiteral("/main-drive-page.png"));
+
+  // During a scan of the large disk.
+  frm.lvAvailableDisk->setCurrentItem(frm.lvAvailableDisk->topLevelItem(1));
+  QSignalSpy ended(&frm, &TmainFrm::scanFinished);
+  frm.erbNextClick();
+  QTest::qWait(400);
+  Save(&frm, out + QStringLiteral("/main-scan-running.png"));
+  frm.sbStopClick();
+  ended.wait(20000);
+
+  // After a whole scan of the sample image, with the JPEG row open.
+  frm.erbPreviousClick();
+  frm.lvAvailableDisk->setCurrentItem(frm.lvAvailableDisk->topLevelItem(0));
+  frm.erbNextClick();
+  ended.wait(20000);
+  for (const char* tag : {"JPG", "PNG", "TIF"})
+    frm.fileTypeModel()->setChecked(FindFileType(tag), true);
+  frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("RTF"), 0));
+  frm.lvSelectedFileTypeClick();
+  frm.foundFilesModel()->setData(frm.foundFilesModel()->index(0, 0), Qt::Checked,
+                                 Qt::CheckStateRole);
+  Save(&frm, out + QStringLiteral("/main-scan-ended.png"));
+
+  // The copy window, photographed as the save begins.
+  frm.SetMaxSizeOfRecoverMB(20);
+  QObject::connect(process.Gauge, &QProgressBar::valueChanged, &process, [&](int value) {
+    // Photographed at once, before the updates still queued behind this one arrive.
+    if (value == 1 && process.grab().save(out + QStringLiteral("/copy-window.png")))
+      std::printf("wrote %s/copy-window.png\n", qPrintable(out));
+  });
+  QSignalSpy saved(&frm, &TmainFrm::saveFinished);
+  frm.sbRecoverClick();
+  saved.wait(20000);
+
+  settings.show();
+  QTest::qWait(100);
+  Save(&settings, out + QStringLiteral("/settings-dialog.png"));
+  settings.hide();
+  return 0;
+}
