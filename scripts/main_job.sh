@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C build/release -j"$(nproc)" trawlex
+ninja -C build/release -j"$(nproc)" trawlex trawlex-finder
 bash scripts/make_sample_image.sh out/sample
 rm -rf out/recovered
 echo
@@ -14,3 +14,10 @@ build/release/bin/trawlex recover out/sample/sample.img -o out/recovered
 echo
 echo "== the folder of saved files"
 ls -l out/recovered
+
+# With a display, the desktop program opens on the same image.
+if [ -n "${DISPLAY:-}" ]; then
+  echo
+  echo "== starting trawlex-finder on out/sample/sample.img"
+  build/release/bin/trawlex-finder out/sample/sample.img &
+fi
