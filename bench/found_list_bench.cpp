@@ -4,16 +4,17 @@
 #include "recovery/found_type_list.h"
 #include "recovery/ui/found_files_model.h"
 
+#include <benchmark/benchmark.h>
 #include <QApplication>
 #include <QTreeView>
-#include <benchmark/benchmark.h>
 
 namespace {
 
 void BM_OpenMillionFileRow(benchmark::State& state) {
   const auto count = static_cast<std::size_t>(state.range(0));
   TFoundTypeList row(FindFileType("JPG"));
-  for (std::size_t i = 0; i < count; ++i) row.Append({i * 8, 4096, static_cast<std::uint8_t>(FindFileType("JPG"))});
+  for (std::size_t i = 0; i < count; ++i)
+    row.Append({i * 8, 4096, static_cast<std::uint8_t>(FindFileType("JPG"))});
   FoundFilesModel model;
   QTreeView view;
   view.setUniformRowHeights(true);

@@ -7,6 +7,8 @@
 #include "recovery/ui/prompter.h"
 #include "recovery/ui/qt_options_store.h"
 #include "recovery/ui/settings_frm.h"
+#include "viewer/debug_log.h"
+#include "viewer/sector_viewer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,12 +37,16 @@ int main(int argc, char** argv) {
       QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
 
   TmainFrm mainFrm(std::move(services));
+  TdebugFrm debugFrm(&mainFrm);
+  TForm1 form1(table, mainFrm.scanBuffer(), &mainFrm);
   TFrmSettings settingsFrm([&] { return mainFrm.MaxSizeOfRecoverMB(); },
                            [&](std::uint32_t mb) { mainFrm.SetMaxSizeOfRecoverMB(mb); }, prompter,
                            &mainFrm);
   TprocessFrm processFrm(&mainFrm);
   mainFrm.setSettingsForm(&settingsFrm);
   mainFrm.setProcessForm(&processFrm);
+  mainFrm.setDebugForm(&debugFrm);
+  mainFrm.setViewerForm(&form1);
   mainFrm.show();
   return QApplication::exec();
 }

@@ -24,8 +24,13 @@ namespace {
 std::atomic<bool> g_pause{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
+/// The save in progress, so that Ctrl-C stops it after the chunk being written.
+std::atomic<FileSaver*> g_saver{nullptr};
+static_assert(std::atomic<FileSaver*>::is_always_lock_free);
+
 extern "C" void OnInterrupt(int) {
   g_pause.store(true);
+  if (FileSaver* saver = g_saver.load()) saver->Stop();
 }
 
 /// A progress line on stderr while the scan runs, when stderr is a terminal.
@@ -268,6 +273,10 @@ int RunRecoverCommand(std::vector<std::string>& args) {
       work.push_back(run.rows[k].Files());
   SaveLines observer;
   FileSaver saver(*run.reader, out_dir, max_mb, g_pause, observer);
+  g_saver.store(&saver);
+  struct Unregister {
+    ~Unregister() { g_saver.store(nullptr); }
+  } unregister;
   try {
     const SaveTotals totals = saver.Save(work);
     for (const auto& name : totals.written) std::printf("saved %s\n", name.c_str());

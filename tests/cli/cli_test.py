@@ -84,6 +84,26 @@ class SampleImage(unittest.TestCase):
         self.assertTrue(all(os.path.getsize(os.path.join(out, n)) <= 1048576 for n in names))
 
 
+class Interrupt(unittest.TestCase):
+    def test_ctrl_c_stops_the_scan_and_still_prints_what_was_found(self):
+        import signal
+        import time
+        with tempfile.TemporaryDirectory() as d:
+            image = os.path.join(d, "big.img")
+            with open(image, "wb") as f:
+                f.write(b"\xff\xd8\xff\xe0" + bytes(508))
+                f.truncate(64 << 30)  # 64 GiB of empty sectors: still scanning when stopped
+            proc = subprocess.Popen([TRAWLEX, "scan", image], stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True)
+            time.sleep(1.0)
+            proc.send_signal(signal.SIGINT)
+            out, err = proc.communicate(timeout=120)
+            self.assertEqual(proc.returncode, 0, err)
+            self.assertIn("stopped at sector", err)
+            self.assertIn("JPG (1)", out)
+            self.assertRegex(out, r"sectors examined: \d+ of 134217728")
+
+
 class BadInput(unittest.TestCase):
     def test_usage_errors_exit_1(self):
         self.assertEqual(run().returncode, 1)

@@ -15,7 +15,10 @@
 #include "skin/hs_skin_btn.h"
 #include "skin/skin_art.h"
 #include "skin/skin_layout.h"
+#include "viewer/debug_log.h"
+#include "viewer/sector_viewer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -157,6 +160,13 @@ void TmainFrm::buildDrivePage() {
   spRecover->setFlat(true);
   spRecover->setGeometry(500, 282, 80, 25);
   spRecover->hide();
+  connect(spRecover, &QPushButton::clicked, this, &TmainFrm::spRecoverClick);
+
+  // Looking at a disk's sectors before scanning it: the list's context menu.
+  lvAvailableDisk->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* view = new QAction(QStringLiteral("View Sectors..."), lvAvailableDisk);
+  lvAvailableDisk->addAction(view);
+  connect(view, &QAction::triggered, this, &TmainFrm::viewChosenDrive);
 }
 
 void TmainFrm::buildScanPage() {
@@ -180,6 +190,12 @@ void TmainFrm::buildScanPage() {
   lvFound->setColumnWidth(0, 145);
   lvFound->setColumnWidth(1, 100);
   lvFound->setColumnWidth(2, 100);
+  lvFound->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* viewFile = new QAction(QStringLiteral("View First Sector..."), lvFound);
+  lvFound->addAction(viewFile);
+  connect(viewFile, &QAction::triggered, this, [this] {
+    if (lvFound->currentIndex().isValid()) viewFoundFile(lvFound->currentIndex().row());
+  });
 
   lblScanNote = MakeLabel(tsScan, QString(), 11, false, kMuted);
   lblScanNote->setGeometry(16, 202, 440, 16);
@@ -457,6 +473,13 @@ void TmainFrm::scanEnded(const ScanSummary& summary) {
   if (summary.unreadable > 0)
     note += QStringLiteral(" %1 unreadable sectors were treated as blank.").arg(summary.unreadable);
   lblScanNote->setText(note);
+  if (debugFrm_)
+    debugFrm_->WriteLine(QStringLiteral("Scan of %1: %2 files found in %3 of %4 sectors. %5")
+                             .arg(driveName(currentDisk_.DriveNumber()))
+                             .arg(summary.files_found)
+                             .arg(summary.examined)
+                             .arg(summary.total_sectors)
+                             .arg(note));
   actStopScanExecute();
   emit scanFinished();
 }
@@ -618,6 +641,25 @@ void TmainFrm::EzRgnBtn4Click() {
 
 void TmainFrm::btnHelpClick() {
   if (!PopupAboutus->isEmpty()) PopupAboutus->popup(QCursor::pos());
+}
+
+void TmainFrm::spRecoverClick() {
+  scanBuffer_.ReadDiskChunk(*services_.table, 0, 0, static_cast<std::uint32_t>(ChunkBuffer::kSize));
+  if (!viewerFrm_) return;
+  viewerFrm_->setDrive(0);
+  viewerFrm_->showAt(0);
+}
+
+void TmainFrm::viewChosenDrive() {
+  if (!viewerFrm_ || currentDisk_.DriveNumber() < 0) return;
+  viewerFrm_->setDrive(currentDisk_.DriveNumber());
+  viewerFrm_->openAt(0);
+}
+
+void TmainFrm::viewFoundFile(int row) {
+  if (!viewerFrm_ || row < 0 || row >= foundModel_->rowCount()) return;
+  viewerFrm_->setDrive(currentDisk_.DriveNumber());
+  viewerFrm_->openAt(foundModel_->file(row).LBA);
 }
 
 void TmainFrm::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disk/chunk_buffer.h"
 #include "disk/disk_info.h"
 #include "disk/drive_identity.h"
 #include "disk/drive_list.h"
@@ -33,6 +34,8 @@ class TBrowseForFolder;
 class TCoolForm;
 class TEzRgnBtn;
 class TFrmSettings;
+class TForm1;
+class TdebugFrm;
 class THSSkinBtn;
 class TprocessFrm;
 
@@ -63,6 +66,10 @@ class TmainFrm final : public QWidget {
   /// The windows created after the main window, handed over by the program's entry.
   void setSettingsForm(TFrmSettings* form) { settingsFrm_ = form; }
   void setProcessForm(TprocessFrm* form) { processFrm_ = form; }
+  void setViewerForm(TForm1* form) { viewerFrm_ = form; }
+  void setDebugForm(TdebugFrm* form) { debugFrm_ = form; }
+  /// The window's one 1 MiB read buffer, which the sector viewer shows.
+  [[nodiscard]] ChunkBuffer& scanBuffer() { return scanBuffer_; }
 
   [[nodiscard]] bool GetPause() const { return pause_.load(); }
   void SetPause(bool on) { pause_.store(on); }
@@ -136,6 +143,12 @@ class TmainFrm final : public QWidget {
   void btnBrowseClick();
   void EzRgnBtn4Click();
   void btnHelpClick();
+  /// The hidden Recover button: the first chunk of drive 0 in the sector viewer.
+  void spRecoverClick();
+  /// Opens the sector viewer on the chosen drive at its first sector.
+  void viewChosenDrive();
+  /// Opens the sector viewer at the first sector of the found file in lvFound's row.
+  void viewFoundFile(int row);
   void actInitialExecute();
   void actStartScanExecute();
   void actStopScanExecute();
@@ -181,4 +194,7 @@ class TmainFrm final : public QWidget {
   FoundFilesModel* foundModel_ = nullptr;
   TFrmSettings* settingsFrm_ = nullptr;
   TprocessFrm* processFrm_ = nullptr;
+  TForm1* viewerFrm_ = nullptr;
+  TdebugFrm* debugFrm_ = nullptr;
+  ChunkBuffer scanBuffer_;
 };

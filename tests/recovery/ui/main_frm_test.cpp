@@ -12,12 +12,15 @@
 #include "skin/hs_skin_btn.h"
 #include "support/temp_dir.h"
 #include "support/test_disks.h"
+#include "viewer/debug_log.h"
+#include "viewer/sector_viewer.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -87,8 +90,10 @@ std::vector<std::uint8_t> SampleDisk() {
 class MainFrmTest : public testing::Test {
  protected:
   void SetUp() override {
+    // The options go to the test's own folder, never the user's configuration.
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString(dir_ / "config"));
+    store_ = std::make_unique<QtOptionsStore>();
     image_ = dir_ / "disk.img";
     WriteFile(image_, SampleDisk());
     fs::create_directories(dir_ / "program");
@@ -101,18 +106,24 @@ class MainFrmTest : public testing::Test {
   void Open(DriveTable& table) {
     MainFrmServices services;
     services.table = &table;
-    services.options = &store_;
+    services.options = store_.get();
     services.prompter = &prompter_;
     services.chooser = std::make_unique<QueuedChooser>(&folders_);
     services.folders = {dir_ / "program", dir_ / "data"};
     process_.reset();
     settings_.reset();
+    viewer_.reset();
+    debug_.reset();
     frm_.reset();
     frm_ = std::make_unique<TmainFrm>(std::move(services));
     settings_ = std::make_unique<TFrmSettings>(
         [this] { return frm_->MaxSizeOfRecoverMB(); },
         [this](std::uint32_t mb) { frm_->SetMaxSizeOfRecoverMB(mb); }, prompter_, frm_.get());
+    debug_ = std::make_unique<TdebugFrm>(frm_.get());
+    viewer_ = std::make_unique<TForm1>(table, frm_->scanBuffer(), frm_.get());
     process_ = std::make_unique<TprocessFrm>(frm_.get());
+    frm_->setDebugForm(debug_.get());
+    frm_->setViewerForm(viewer_.get());
     frm_->setSettingsForm(settings_.get());
     frm_->setProcessForm(process_.get());
     frm_->show();
@@ -155,10 +166,12 @@ class MainFrmTest : public testing::Test {
   TempDir dir_;
   std::string image_;
   DriveTable table_{dir_ / "sys", dir_ / "dev"};
-  QtOptionsStore store_;
+  std::unique_ptr<QtOptionsStore> store_;
   ScriptedPrompter prompter_;
   std::deque<QString> folders_;
   std::unique_ptr<TmainFrm> frm_;
+  std::unique_ptr<TdebugFrm> debug_;
+  std::unique_ptr<TForm1> viewer_;
   std::unique_ptr<TFrmSettings> settings_;
   std::unique_ptr<TprocessFrm> process_;
 };
@@ -208,6 +221,24 @@ TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
   EXPECT_EQ(frm_->savePath(), QString::fromStdString(out) + QLatin1Char('/'));
   EXPECT_TRUE(frm_->isContentEnabled());
   EXPECT_TRUE(prompter_.said.isEmpty()) << prompter_.said.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(MainFrmTest, SectorViewerOpensOnDriveZeroTheChosenDriveAndAFoundFile) {
+  OpenOnImage();
+  frm_->spRecoverClick();
+  EXPECT_TRUE(viewer_->isVisible());
+  EXPECT_EQ(viewer_->edStartLBA->text(), QStringLiteral("0"));
+  EXPECT_EQ(viewer_->Label2->text(), QStringLiteral("sector : 0"));
+  EXPECT_EQ(frm_->scanBuffer().data()[100 * 512], 0xFF);  // the JPG at sector 100 is in the chunk
+  viewer_->hide();
+
+  ScanToTheEnd();
+  OpenTypeRow("PDF");
+  frm_->viewFoundFile(0);
+  EXPECT_TRUE(viewer_->isVisible());
+  EXPECT_EQ(viewer_->edStartLBA->text(), QStringLiteral("600"));
+  EXPECT_EQ(frm_->scanBuffer().data()[0], '%');
+  EXPECT_TRUE(debug_->mmDebug->toPlainText().contains(QStringLiteral("6 files found")));
 }
 
 TEST_F(MainFrmTest, TypeTicksWinOverFileTicks) {
@@ -382,13 +413,22 @@ TEST_F(MainFrmTest, OptionsFirstRunDialogAndZeroLimit) {
   settings_->speMaxRetry->setValue(12);
   settings_->btnOKClick();
   EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 12u);
-  EXPECT_EQ(store_.Read("MaxRecover"), std::optional<std::string>("12"));
+  EXPECT_EQ(store_->Read("MaxRecover"), std::optional<std::string>("12"));
   settings_->show();
   EXPECT_EQ(settings_->speMaxRetry->value(), 12);
   settings_->speMaxRetry->setValue(3);
   settings_->btnCancelClick();
   EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 12u);
-  EXPECT_EQ(store_.Read("MaxRecover"), std::optional<std::string>("12"));
+  EXPECT_EQ(store_->Read("MaxRecover"), std::optional<std::string>("12"));
+
+  // A text that is no number is refused with its message; the limit stays.
+  settings_->show();
+  settings_->speMaxRetry->findChild<QLineEdit*>()->setText(QStringLiteral("lots"));
+  settings_->btnOKClick();
+  EXPECT_EQ(prompter_.said.back(), QStringLiteral("error: 'lots' is not a valid integer value"));
+  EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 12u);
+  EXPECT_TRUE(settings_->isVisible());
+  settings_->btnCancelClick();
 
   // A limit of 0 saves no files.
   frm_->SetMaxSizeOfRecoverMB(0);
