@@ -271,9 +271,12 @@ TEST(FolderLiesOnDrive, FindsTheDiskOfAFoldersFileSystem) {
   WriteText(dir / "sys/devices/pci0/block/sda/removable", "0\n");
   std::filesystem::create_directories(dir / "sys/block");
   std::filesystem::create_directories(dir / "sys/dev/block");
-  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sda", dir / "sys/block/sda");
-  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sdb", dir / "sys/block/sdb");
-  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sdb/sdb2", dir / ("sys/dev/block/" + dev));
+  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sda",
+                                            dir / "sys/block/sda");
+  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sdb",
+                                            dir / "sys/block/sdb");
+  std::filesystem::create_directory_symlink(dir / "sys/devices/pci0/block/sdb/sdb2",
+                                            dir / ("sys/dev/block/" + dev));
   DriveTable table(dir / "sys", dir / "dev");
   ASSERT_EQ(table.Drives().size(), 2u);
   EXPECT_FALSE(FolderLiesOnDrive(table, 0, dir.path().string()));
