@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/source.h"
 #include "detect/file_catalogue.h"
+#include "disk/drive_list.h"
 #include "recovery/file_saver.h"
 #include "recovery/format_size.h"
 #include "recovery/scan_engine.h"
@@ -156,13 +157,16 @@ int RunScan(const char* command, const SourceArgs& source, ScanRun& run) {
     std::fprintf(stderr, "trawlex %s: %s\n", command, err.c_str());
     return kExitSourceUnreadable;
   }
-  run.reader = table.Open(drive, &err);
+  int error_number = 0;
+  run.reader = table.Open(drive, &err, &error_number);
   if (!run.reader) {
     std::fprintf(stderr, "trawlex %s: cannot read %s: %s\n", command,
                  table.Find(drive)->path.c_str(), err.c_str());
-    if (err == "Permission denied")
-      std::fprintf(stderr, "trawlex %s: run as root, or scan an image of the disk instead\n",
-                   command);
+    if (IsAccessRefused(error_number))
+      std::fprintf(stderr, "trawlex %s: %s\n", command,
+                   ::geteuid() == 0
+                       ? "the system refuses this disk even to root; scan an image of it instead"
+                       : "run as root, or scan an image of the disk instead");
     return kExitSourceUnreadable;
   }
   run.disk.SetDriveNumber(drive);
