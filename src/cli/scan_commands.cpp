@@ -6,14 +6,15 @@
 #include "disk/drive_list.h"
 #include "recovery/file_saver.h"
 #include "recovery/format_size.h"
+#include "recovery/options.h"
 #include "recovery/scan_engine.h"
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -214,9 +215,6 @@ int RunScanCommand(std::vector<std::string>& args) {
 
 namespace {
 
-/// Prints the save as it goes: one line per file written.
-class SaveLines final : public SaveObserver {};
-
 bool ParseTypes(const std::string& list, std::vector<bool>& wanted, std::string* err) {
   std::fill(wanted.begin(), wanted.end(), false);
   std::stringstream in(list);
@@ -239,14 +237,12 @@ int RunRecoverCommand(std::vector<std::string>& args) {
   if (!TakeOption(args, "-o", out_dir) || !TakeOption(args, "--types", types) ||
       !TakeOption(args, "--max-mb", max_mb_text))
     err = "an option is missing its value";
-  std::uint32_t max_mb = 0;
+  std::optional<std::uint32_t> max_mb;
   std::vector<bool> wanted(kFileTypeCount, true);
   SourceArgs source;
   if (err.empty()) {
-    auto [end, ec] =
-        std::from_chars(max_mb_text.data(), max_mb_text.data() + max_mb_text.size(), max_mb);
-    if (ec != std::errc() || end != max_mb_text.data() + max_mb_text.size())
-      err = "'" + max_mb_text + "' is not a valid integer value";
+    max_mb = ParseDecimal(max_mb_text);
+    if (!max_mb) err = "'" + max_mb_text + "' is not a valid integer value";
   }
   if (err.empty() && out_dir.empty()) err = "name the folder to save into with -o DIR";
   if (err.empty() && !types.empty()) ParseTypes(types, wanted, &err);
@@ -275,8 +271,8 @@ int RunRecoverCommand(std::vector<std::string>& args) {
   for (int k = 0; k < run.rows.size(); ++k)
     if (wanted[static_cast<std::size_t>(k)] && run.rows[k].Count() > 0)
       work.push_back(run.rows[k].Files());
-  SaveLines observer;
-  FileSaver saver(*run.reader, out_dir, max_mb, g_pause, observer);
+  SaveObserver quiet;  // the saved names are printed once the save has ended
+  FileSaver saver(*run.reader, out_dir, *max_mb, g_pause, quiet);
   g_saver.store(&saver);
   struct Unregister {
     ~Unregister() { g_saver.store(nullptr); }

@@ -135,7 +135,7 @@ class TmainFrm final : public QWidget {
   void lvAvailableDiskClick();
   void btnAddImageClick();
   void sbStopClick();
-  /// The save flow; `then` runs after it has finished, on every road.
+  /// The save flow: asks for a folder and copies the ticked files.
   void sbRecoverClick();
   void btnSelectAllClick();
   void btnSelectNoneClick();
