@@ -14,6 +14,10 @@ packages=(
   libcurl4-openssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files
   dosfstools mtools imagemagick ghostscript zip arj tar sox python3 bc
+  # failing-disk tests (a FUSE file system of the tests' own) and the recovery report
+  libfuse3-dev fuse3 libxml2-dev libxml2-utils
+  # the real-ends corpus: more real tools
+  ffmpeg lhasa
 )
 
 missing=()
