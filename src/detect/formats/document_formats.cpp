@@ -1,0 +1,5 @@
+#include "detect/format_table.h"
+
+std::span<const FormatRecord> DocumentFormats() {
+  return {};
+}
