@@ -1,5 +1,0 @@
-#include "detect/formats/extra_starts.h"
-
-int ExtraFileStart(const std::uint8_t* /*data*/, std::size_t /*available*/) {
-  return -1;
-}

@@ -1,0 +1,3 @@
+#include "detect/format_table.h"
+
+#include <gtest/gtest.h>
