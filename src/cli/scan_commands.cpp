@@ -22,7 +22,9 @@
 
 namespace {
 
-/// The stop request: Ctrl-C sets it, as Stop Scan and the copy window's Stop do.
+/// The scan's stop request: Ctrl-C cancels it, as Stop Scan does.
+CancelToken g_scan_cancel;
+/// The save's stop request, as the copy window's Stop.
 std::atomic<bool> g_pause{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -31,6 +33,7 @@ std::atomic<FileSaver*> g_saver{nullptr};
 static_assert(std::atomic<FileSaver*>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
+  g_scan_cancel.Cancel();
   g_pause.store(true);
   if (FileSaver* saver = g_saver.load()) saver->Stop();
 }
@@ -174,7 +177,7 @@ int RunScan(const char* command, const SourceArgs& source, ScanRun& run) {
   run.disk.SetSectorCount(run.reader->SectorCount());
   std::signal(SIGINT, OnInterrupt);
   ProgressLine progress;
-  run.summary = ScanDisk(*run.reader, run.disk, run.rows, g_pause, progress);
+  run.summary = ScanDisk(*run.reader, run.disk, run.rows, g_scan_cancel, progress);
   if (run.summary.reason == ScanEnd::kStopped)
     std::fprintf(stderr, "trawlex %s: stopped at sector %llu\n", command,
                  static_cast<unsigned long long>(run.summary.examined));
@@ -271,7 +274,8 @@ int RunRecoverCommand(std::vector<std::string>& args) {
   for (int k = 0; k < run.rows.size(); ++k)
     if (wanted[static_cast<std::size_t>(k)] && run.rows[k].Count() > 0)
       work.push_back(run.rows[k].Files());
-  SaveObserver quiet;  // the saved names are printed once the save has ended
+  SaveObserver quiet;    // the saved names are printed once the save has ended
+  g_pause.store(false);  // a Ctrl-C that stopped the scan still saves what was found
   FileSaver saver(*run.reader, out_dir, *max_mb, g_pause, quiet);
   g_saver.store(&saver);
   struct Unregister {

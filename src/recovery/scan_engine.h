@@ -1,11 +1,11 @@
 #pragma once
 
+#include "disk/cancel_token.h"
 #include "disk/disk_info.h"
 #include "disk/drive_table.h"
 #include "disk/sector_reader.h"
 #include "recovery/found_type_list.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -16,7 +16,7 @@ inline constexpr std::uint32_t kChunkSectors = 2048;
 /// Why a scan ended.
 enum class ScanEnd {
   kCompleted,   ///< every sector was examined
-  kStopped,     ///< Pause was seen
+  kStopped,     ///< the stop request was seen
   kSourceLost,  ///< the disk vanished or ended early while being read
   kCannotOpen,  ///< the disk could not be opened at all; nothing was examined
 };
@@ -27,6 +27,8 @@ struct ScanSummary {
   std::uint64_t total_sectors = 0;  ///< the sectors the scan covers
   std::uint64_t examined = 0;       ///< sectors examined; also the first LBA not examined
   std::uint64_t unreadable = 0;     ///< sectors that could not be read and counted as blank
+  std::uint64_t skipped = 0;        ///< sectors passed over after a read error, before retrying
+  std::uint64_t retried = 0;        ///< sectors read again by the retry passes
   std::uint64_t files_found = 0;
   double seconds = 0;
 };
@@ -51,18 +53,24 @@ struct ScanOptions {
   /// Threads that read and examine chunks ahead of the scan; 0: one per core, at most 4.
   int workers = 0;
   std::chrono::milliseconds display_interval{100};
+  /// Check each start more closely and end each file where its format says; off, every
+  /// file runs to the next start.
+  bool real_ends = false;
+  /// With real ends, a file still being followed at this many bytes ends there; 0: no limit.
+  std::uint64_t size_limit = 0;
 };
 
 /// Walks `disk.SectorCount()` sectors of `reader` from LBA 0, files every file start
-/// under its row of `rows` and closes each found file at the next start. Stops at the
-/// next sector once `pause` is set; clears `pause` at the end. Unreadable sectors count
-/// as blank and the scan goes on. Rethrows what the observer throws, after the end steps.
+/// under its row of `rows` and closes each found file at the next start (or, with real
+/// ends, where its format ends). Stops before the next sector once `cancel` is set.
+/// Unreadable sectors count as blank and the scan goes on. Rethrows what the observer
+/// throws, after the end steps.
 ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
-                     std::atomic<bool>& pause, ScanObserver& observer,
+                     const CancelToken& cancel, ScanObserver& observer,
                      const ScanOptions& options = {});
 
 /// Opens drive `disk.DriveNumber()` of `table` and scans it; a drive that cannot be
 /// opened ends the scan at once with kCannotOpen and the reason.
 ScanSummary ScanDrive(const DriveTable& table, DiskInfo& disk, FoundTypeRows& rows,
-                      std::atomic<bool>& pause, ScanObserver& observer,
+                      const CancelToken& cancel, ScanObserver& observer,
                       const ScanOptions& options = {});

@@ -77,7 +77,7 @@ void SetUpListView(QTreeView* view) {
 }  // namespace
 
 TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)), rows_(std::make_unique<FoundTypeRows>()) {
+    : QWidget(parent), services_(std::move(services)), rows_(std::make_shared<FoundTypeRows>()) {
   setObjectName(QStringLiteral("mainFrm"));
   setWindowTitle(QStringLiteral("Trawlex Recovery"));
   setFixedSize(SkinLayout::kMainFaceSize);
@@ -426,13 +426,13 @@ void TmainFrm::FillTypeList() {
   foundModel_->clear();
   lblFoundFile->setText(QStringLiteral("0"));
   lblScanNote->clear();
-  rows_ = std::make_unique<FoundTypeRows>();
+  rows_ = std::make_shared<FoundTypeRows>();
   pcWizard->setCurrentWidget(tsScan);
   gProgress->setValue(0);
   edLBA->setText(QStringLiteral("0"));
   edFoundFile->setText(QStringLiteral("0"));
   edLastSector->setText(QStringLiteral("0"));
-  scanWorker_->start(services_.table, &currentDisk_, rows_.get(), &pause_);
+  scanWorker_->start(services_.table, currentDisk_, rows_);
 }
 
 void TmainFrm::scanStarted(qulonglong total) {
@@ -449,6 +449,7 @@ void TmainFrm::countsChanged() {
 
 void TmainFrm::scanEnded(const ScanSummary& summary) {
   lastScan_ = summary;
+  pause_.store(false);
   countsChanged();
   edLBA->setText(QString::number(summary.examined));
   gProgress->setValue(0);
@@ -458,7 +459,11 @@ void TmainFrm::scanEnded(const ScanSummary& summary) {
       note = QStringLiteral("Scan complete.");
       break;
     case ScanEnd::kStopped:
-      note = QStringLiteral("Scan stopped at sector %1.").arg(summary.examined);
+      note = summary.error.empty()
+                 ? QStringLiteral("Scan stopped at sector %1.").arg(summary.examined)
+                 : QStringLiteral("Scan stopped at sector %1; %2.")
+                       .arg(summary.examined)
+                       .arg(QString::fromStdString(summary.error));
       break;
     case ScanEnd::kSourceLost:
       note = QStringLiteral("The disk could not be read past sector %1: %2.")
@@ -521,6 +526,11 @@ void TmainFrm::erbExitClick() {
 
 void TmainFrm::sbStopClick() {
   SetPause(true);
+}
+
+void TmainFrm::SetPause(bool on) {
+  pause_.store(on);
+  if (on && scanWorker_) scanWorker_->requestStop();
 }
 
 // ---- the lists -----------------------------------------------------------------------------

@@ -72,7 +72,8 @@ class TmainFrm final : public QWidget {
   [[nodiscard]] ChunkBuffer& scanBuffer() { return scanBuffer_; }
 
   [[nodiscard]] bool GetPause() const { return pause_.load(); }
-  void SetPause(bool on) { pause_.store(on); }
+  /// True also stops a running scan.
+  void SetPause(bool on);
   [[nodiscard]] uint MaxSizeOfRecoverMB() const { return options_.MaxSizeOfRecoverMB; }
   /// Stores the limit and saves the options at once.
   void SetMaxSizeOfRecoverMB(uint mb);
@@ -184,7 +185,7 @@ class TmainFrm final : public QWidget {
   DiskInfo currentDisk_;
   std::vector<DriveRow> driveRows_;
   std::unique_ptr<IdentifySource> ownIdentify_;
-  std::unique_ptr<FoundTypeRows> rows_;
+  std::shared_ptr<FoundTypeRows> rows_;
   std::atomic<bool> pause_{false};
   bool saved_ = false;
   bool shownOnce_ = false;

@@ -11,7 +11,8 @@
 
 /// Runs a scan on a thread of its own and reports to the window through queued signals,
 /// so the window's event loop never waits for the disk. Counts are gathered as the scan
-/// goes and sent at most every 50 ms, however many files it finds.
+/// goes and sent at most every 50 ms, however many files it finds. A scan stuck in a
+/// read of a disk that stopped answering is left behind, never waited for.
 class ScanWorker final : public QObject {
   Q_OBJECT
 
@@ -19,12 +20,15 @@ class ScanWorker final : public QObject {
   explicit ScanWorker(QObject* parent = nullptr);
   ~ScanWorker() override;
 
-  /// Starts scanning `disk` of `table` into `rows`; every pointer must outlive the scan.
-  void start(const DriveTable* table, DiskInfo* disk, FoundTypeRows* rows,
-             std::atomic<bool>* pause);
+  /// Starts scanning `disk` of `table` into `rows`; `table` must outlive the scan.
+  void start(const DriveTable* table, const DiskInfo& disk, std::shared_ptr<FoundTypeRows> rows,
+             const ScanOptions& options = {});
   [[nodiscard]] bool isRunning() const { return thread_.joinable(); }
-  /// Asks the scan to stop and waits for it (the window is closing).
-  void stopAndWait();
+  /// Asks the running scan to stop; when it has not ended within `grace`, it is left
+  /// behind and scanEnded reports it stopped with "the disk did not answer".
+  void requestStop(std::chrono::milliseconds grace = std::chrono::seconds(1));
+  /// Asks the scan to stop and waits for it at most `grace` (the window is closing).
+  void stopAndWait(std::chrono::milliseconds grace = std::chrono::seconds(1));
 
   /// The per-row counts the scan has reached, the open record included.
   [[nodiscard]] qulonglong rowCount(int row) const;
@@ -40,11 +44,15 @@ class ScanWorker final : public QObject {
 
  private:
   class Bridge;
-  void finished(const ScanSummary& summary);
+  struct Job;
+  void finished(const std::shared_ptr<Job>& job, const ScanSummary& summary);
+  /// Waits up to `grace` for the scan's thread; false when it is stuck.
+  bool waitForThread(std::chrono::milliseconds grace);
+  void abandon();
 
-  std::unique_ptr<Bridge> bridge_;
+  std::shared_ptr<Job> job_;
   std::thread thread_;
-  std::atomic<bool>* pause_ = nullptr;
+  std::atomic<qulonglong> last_lba_{0};
   std::array<std::atomic<qulonglong>, kFileTypeCount> counts_{};
   std::atomic<qulonglong> found_{0};
 };
