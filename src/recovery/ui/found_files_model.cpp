@@ -2,9 +2,12 @@
 
 #include "recovery/format_size.h"
 
+#include <QApplication>
+#include <QBrush>
 #include <QFileIconProvider>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QStyle>
 
 namespace {
 
@@ -25,8 +28,31 @@ int FoundFilesModel::rowCount(const QModelIndex& parent) const {
 }
 
 int FoundFilesModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : 3;
+  return parent.isValid() ? 0 : (show_ends_ ? 4 : 3);
 }
+
+namespace {
+
+/// What the End column's tooltip says of each way a file's end was decided.
+QString EndExplanation(EndReason reason) {
+  switch (reason) {
+    case EndReason::kFormat:
+      return QStringLiteral("The file's own structure ends here.");
+    case EndReason::kNextStart:
+      return QStringLiteral(
+          "The format cannot tell its end: the file runs to the next file found.");
+    case EndReason::kDiskEnd:
+      return QStringLiteral("The disk ended before the file did.");
+    case EndReason::kLimit:
+      return QStringLiteral("Cut at the largest size of a saved file.");
+    case EndReason::kBroken:
+      return QStringLiteral(
+          "The file's structure is cut or damaged: it is saved up to its last valid byte.");
+  }
+  return {};
+}
+
+}  // namespace
 
 QVariant FoundFilesModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
@@ -36,15 +62,25 @@ QVariant FoundFilesModel::data(const QModelIndex& index, int role) const {
       if (index.column() == 0) return QString::fromStdString(f.FileName());
       if (index.column() == 1)
         return QString::fromStdString(FormatFileSize(f.Size, decimal_point_.toLatin1()));
+      if (index.column() == 3) return QString::fromLatin1(EndReasonName(f.End).data());
       return QString::number(f.LBA);
+    case Qt::ToolTipRole:
+      if (show_ends_) return EndExplanation(f.End);
+      return {};
+    case Qt::ForegroundRole:
+      if (show_ends_ && f.End == EndReason::kBroken) return QBrush(QColor(0xB0, 0x20, 0x20));
+      return {};
     case Qt::CheckStateRole:
       if (index.column() == 0) return isChecked(index.row()) ? Qt::Checked : Qt::Unchecked;
       return {};
     case Qt::DecorationRole:
       if (index.column() == 0) return icon_;
+      if (index.column() == 3 && f.End == EndReason::kBroken)
+        return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
       return {};
     case Qt::TextAlignmentRole:
-      if (index.column() > 0) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+      if (index.column() == 1 || index.column() == 2)
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
       return {};
     default:
       return {};
@@ -53,8 +89,9 @@ QVariant FoundFilesModel::data(const QModelIndex& index, int role) const {
 
 QVariant FoundFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kHeaders[] = {"Name", "Size", "LBA"};
-  return section >= 0 && section < 3 ? QString::fromLatin1(kHeaders[section]) : QVariant();
+  static const char* const kHeaders[] = {"Name", "Size", "LBA", "End"};
+  return section >= 0 && section < columnCount() ? QString::fromLatin1(kHeaders[section])
+                                                 : QVariant();
 }
 
 Qt::ItemFlags FoundFilesModel::flags(const QModelIndex& index) const {
@@ -71,8 +108,9 @@ bool FoundFilesModel::setData(const QModelIndex& index, const QVariant& value, i
   return true;
 }
 
-void FoundFilesModel::setFiles(std::vector<TfileExt> files, bool checked) {
+void FoundFilesModel::setFiles(std::vector<TfileExt> files, bool checked, bool showEnds) {
   beginResetModel();
+  show_ends_ = showEnds;
   files_ = std::move(files);
   checked_.assign(files_.size(), checked ? 1 : 0);
   decimal_point_ = QLocale().decimalPoint().at(0);

@@ -8,8 +8,9 @@
 #include <vector>
 
 /// The found files of one type, as the found-file list shows them: name with the icon of
-/// its extension, size text and start sector, each row with a check box. Holds a copy of
-/// the records, so a million of them open at once and the view asks only for what it shows.
+/// its extension, size text and start sector, each row with a check box, and after a scan
+/// with real ends how each file's end was decided. Holds a copy of the records, so a
+/// million of them open at once and the view asks only for what it shows.
 class FoundFilesModel final : public QAbstractTableModel {
   Q_OBJECT
 
@@ -24,8 +25,9 @@ class FoundFilesModel final : public QAbstractTableModel {
   [[nodiscard]] Qt::ItemFlags flags(const QModelIndex& index) const override;
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
-  /// Shows `files`, every row ticked or unticked as `checked`.
-  void setFiles(std::vector<TfileExt> files, bool checked);
+  /// Shows `files`, every row ticked or unticked as `checked`; `showEnds` adds the End
+  /// column (the files come from a scan with real ends).
+  void setFiles(std::vector<TfileExt> files, bool checked, bool showEnds = false);
   void clear();
   void setAllChecked(bool on);
   [[nodiscard]] bool isChecked(int row) const {
@@ -41,5 +43,6 @@ class FoundFilesModel final : public QAbstractTableModel {
   std::vector<TfileExt> files_;
   std::vector<char> checked_;
   QIcon icon_;  ///< every row shares its type's extension
+  bool show_ends_ = false;
   QChar decimal_point_;
 };
