@@ -1,0 +1,144 @@
+// Real files made by real tools, planted among random bytes on one disk and scanned with
+// real ends: each comes back at its own length, false starts inside them are not listed,
+// and files cut short are marked broken.
+
+#include "detect/file_catalogue.h"
+#include "disk/memory_sector_reader.h"
+#include "recovery/scan_engine.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+namespace {
+
+struct RealFile {
+  std::string name;
+  int row = -1;
+  std::vector<std::uint8_t> bytes;
+};
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// Runs each corpus script into its own folder and reads the files its manifest names.
+std::vector<RealFile> MakeCorpus(const TempDir& dir, std::string* problem) {
+  std::vector<RealFile> files;
+  for (const char* script : {TRAWLEX_MEDIA_FILES_SCRIPT, TRAWLEX_DOCUMENT_FILES_SCRIPT}) {
+    if (!std::filesystem::exists(script)) continue;
+    const auto out = dir.path() / std::filesystem::path(script).stem();
+    const std::string command =
+        "bash '" + std::string(script) + "' '" + out.string() + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+      *problem = std::string(script) + " failed";
+      return {};
+    }
+    std::ifstream manifest(out / "manifest.tsv");
+    std::string line;
+    while (std::getline(manifest, line)) {
+      std::istringstream fields(line);
+      RealFile file;
+      std::string tag;
+      std::getline(fields, file.name, '\t');
+      std::getline(fields, tag, '\t');
+      file.row = FindFileType(tag);
+      file.bytes = ReadAll(out / file.name);
+      if (file.row >= 0 && !file.bytes.empty()) files.push_back(std::move(file));
+    }
+  }
+  return files;
+}
+
+/// Where one planted file lies and what the scan should say of it.
+struct Planted {
+  const RealFile* file;
+  std::uint64_t lba;
+  std::uint64_t size;  ///< the bytes planted (the file, or its first half)
+  EndReason expected;
+};
+
+TEST(RealEnds, RealFilesAmongRandomBytesComeBackWhole) {
+  TempDir dir;
+  std::string problem;
+  const std::vector<RealFile> corpus = MakeCorpus(dir, &problem);
+  ASSERT_TRUE(problem.empty()) << problem;
+  if (corpus.empty()) GTEST_SKIP() << "no corpus scripts in this tree";
+
+  std::mt19937_64 rng(11);
+  std::vector<std::uint8_t> disk;
+  auto garbage = [&](std::size_t sectors) {
+    const std::size_t at = disk.size();
+    disk.resize(at + sectors * 512);
+    for (std::size_t i = at; i < disk.size(); i += 8) {
+      const std::uint64_t r = rng();
+      std::memcpy(&disk[i], &r, 8);
+    }
+  };
+  std::vector<Planted> planted;
+  auto plant = [&](const RealFile& file, std::size_t size, EndReason expected) {
+    garbage(1 + rng() % 40);
+    planted.push_back({&file, disk.size() / 512, size, expected});
+    const std::size_t at = disk.size();
+    disk.resize(at + (size + 511) / 512 * 512);
+    std::memcpy(&disk[at], file.bytes.data(), size);
+    for (std::size_t i = at + size; i < disk.size(); ++i)
+      disk[i] = static_cast<std::uint8_t>(rng());
+  };
+  for (const RealFile& file : corpus) plant(file, file.bytes.size(), EndReason::kFormat);
+  // Every file once more, cut in half: its structure breaks off.
+  for (const RealFile& file : corpus)
+    if (file.bytes.size() >= 4096) plant(file, file.bytes.size() / 2, EndReason::kBroken);
+  garbage(64);
+
+  MemorySectorReader reader(disk);
+  DiskInfo info;
+  info.SetSectorCount(reader.SectorCount());
+  FoundTypeRows rows;
+  CancelToken cancel;
+  ScanObserver quiet;
+  ScanOptions options;
+  options.real_ends = true;
+  options.workers = 2;
+  const ScanSummary summary = ScanDisk(reader, info, rows, cancel, quiet, options);
+  ASSERT_EQ(summary.reason, ScanEnd::kCompleted);
+
+  std::map<std::uint64_t, TfileExt> found;
+  for (int k = 0; k < FoundTypeRows::size(); ++k)
+    for (const TfileExt& f : rows[k].Files()) found[f.LBA] = f;
+  for (const Planted& p : planted) {
+    SCOPED_TRACE(p.file->name + (p.size < p.file->bytes.size() ? " (first half)" : ""));
+    const auto it = found.find(p.lba);
+    ASSERT_NE(it, found.end()) << "not found";
+    EXPECT_EQ(it->second.Type, p.file->row);
+    if (p.expected == EndReason::kFormat) {
+      // A format that cannot tell its end runs to the next start: the file is all there.
+      if (it->second.End == EndReason::kNextStart) {
+        EXPECT_GE(it->second.Size, p.size);
+      } else {
+        EXPECT_EQ(EndReasonName(it->second.End), "format");
+        EXPECT_EQ(it->second.Size, p.size);
+      }
+    } else if (it->second.End != EndReason::kNextStart) {
+      EXPECT_EQ(EndReasonName(it->second.End), "broken");
+      EXPECT_LE(it->second.Size, p.size);
+    }
+  }
+  // Nothing else is listed but the starts inside the planted files (members of archives,
+  // thumbnails): no junk from false starts in the random bytes.
+  std::size_t junk = 0;
+  for (const auto& [lba, f] : found) {
+    bool inside = false;
+    for (const Planted& p : planted) inside |= lba >= p.lba && lba < p.lba + (p.size + 511) / 512;
+    if (!inside) ++junk;
+  }
+  EXPECT_EQ(junk, 0u);
+}
+
+}  // namespace
