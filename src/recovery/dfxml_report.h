@@ -1,0 +1,56 @@
+#pragma once
+
+#include "detect/file_end.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// The DFXML schema version the recovery report follows.
+inline constexpr char kDfxmlVersion[] = "1.2.0";
+/// Namespace of the report's own elements (end reasons, options, sector counts).
+inline constexpr char kTrawlexDfxmlNamespace[] = "urn:x-ostrel-trawlex:dfxml:1";
+
+/// One saved file of a recovery.
+struct ReportFile {
+  std::string name;              ///< the saved file's name in the output folder
+  std::uint64_t img_offset = 0;  ///< byte offset of its first byte on the source
+  std::uint64_t len = 0;         ///< bytes saved
+  std::string sha256_hex;        ///< of the bytes saved, 64 lower-case hex digits
+  EndReason end = EndReason::kNextStart;
+  /// The saved bytes are known not to hold the whole file: a broken structure, a cut at
+  /// the size limit or the disk end, or a save stopped midway.
+  bool incomplete = false;
+};
+
+/// The recovery run: what was read, with which options, by whom and when.
+struct ReportSource {
+  std::string image_filename;  ///< the image or device path
+  std::uint64_t image_size = 0;
+  std::uint32_t sector_size = 512;
+  std::uint64_t sector_count = 0;
+  std::uint64_t sectors_examined = 0;
+  std::uint64_t unreadable_sectors = 0;
+  bool real_ends = false;
+  std::uint32_t size_limit_mb = 0;  ///< per-file limit; 0: none
+  int retry_passes = 0;
+  std::string program = "Ostrel Trawlex Finder";
+  std::string program_version;  ///< empty: this build's version
+  std::string command_line;
+  std::chrono::system_clock::time_point start_time;
+  std::chrono::system_clock::time_point end_time;
+};
+
+/// This build's version, as the project declares it.
+[[nodiscard]] const char* TrawlexVersion();
+
+/// Joins argv into one line, quoting the words a shell would split or expand.
+[[nodiscard]] std::string CommandLineText(int argc, const char* const* argv);
+
+/// Writes the DFXML report of a recovery to `path`: one fileobject per saved file with
+/// its place on the source, size, SHA-256 and end reason. The report is written beside
+/// `path` and renamed over it only when complete, so a failed write leaves any earlier
+/// report as it was and no partial one. False with the reason in `err` on failure.
+bool WriteDfxmlReport(const std::string& path, const ReportSource& source,
+                      const std::vector<ReportFile>& files, std::string* err);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+/// SHA-256 over bytes fed in pieces, for the hashes in the recovery report. A saver can
+/// feed each chunk as it writes it and take the digest when the file is closed.
+class Sha256 {
+ public:
+  using Digest = std::array<std::uint8_t, 32>;
+
+  Sha256() { Reset(); }
+  /// Forgets everything fed so far.
+  void Reset();
+  /// Feeds the next bytes of the message.
+  void Update(std::span<const std::uint8_t> data);
+  void Update(const void* data, std::size_t size) {
+    Update(std::span(static_cast<const std::uint8_t*>(data), size));
+  }
+  /// The digest of everything fed; the object starts again afterwards.
+  [[nodiscard]] Digest Final();
+
+  /// The digest as 64 lower-case hex digits.
+  [[nodiscard]] static std::string Hex(const Digest& digest);
+
+ private:
+  void Block(const std::uint8_t* block);
+
+  std::array<std::uint32_t, 8> state_{};
+  std::array<std::uint8_t, 64> pending_{};
+  std::size_t pending_size_ = 0;
+  std::uint64_t length_ = 0;  ///< bytes fed
+};
+
+/// The hex SHA-256 of a file's bytes as they are on disk; false (with the system's
+/// reason in `err`) when it cannot be read.
+bool Sha256File(const std::string& path, std::string* hex, std::string* err = nullptr);
