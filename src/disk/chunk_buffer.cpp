@@ -5,6 +5,6 @@
 bool ChunkBuffer::ReadDiskChunk(const DriveTable& table, std::uint64_t lba, int drive,
                                 std::uint32_t byteCount) {
   std::memset(bytes_.get(), 0, kSize + kSlack);
-  if (drive < 0 || drive > 255) return false;
-  return table.ReadSectors(static_cast<std::uint8_t>(drive), lba, 1, byteCount, bytes_.get());
+  if (drive < 0) return false;
+  return table.ReadSectors(drive, lba, 1, byteCount, bytes_.get());
 }

@@ -11,8 +11,7 @@ namespace {
 bool ProbeDrive(const DriveTable& table, const IdentifySource& identify, int n, DriveRow& row) {
   DiskInfo::IdentifyBlock block{};
   DriveParameters parameters;
-  const auto drive = static_cast<std::uint8_t>(n);
-  if (!table.GetDriveParameters(drive, parameters)) {
+  if (!table.GetDriveParameters(n, parameters)) {
     table.Open(n, &row.open_error_text, &row.open_error);
     if (!IsAccessRefused(row.open_error) || !table.SysfsDriveParameters(n, parameters))
       return false;

@@ -39,7 +39,12 @@ void DriveTable::Refresh() {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(fs::path(sysfs_root_) / "block", ec)) {
     std::string name = entry.path().filename().string();
-    if (!IsVirtualDevice(name)) names.push_back(std::move(name));
+    // An empty device (an idle nbd, md or dm node) holds nothing to read and would use
+    // up a drive number.
+    std::uint64_t sectors = 0;
+    if (IsVirtualDevice(name) || (ReadNumber(entry.path() / "size", sectors) && sectors == 0))
+      continue;
+    names.push_back(std::move(name));
   }
   std::sort(names.begin(), names.end());
   for (auto& name : names) {
@@ -72,7 +77,7 @@ std::unique_ptr<SectorReader> DriveTable::Open(int drive, std::string* err,
   return OpenSectorReader(entry->path, err, error_number);
 }
 
-bool DriveTable::ReadSectors(std::uint8_t drive, std::uint64_t lba, std::uint8_t /*sectorCount*/,
+bool DriveTable::ReadSectors(int drive, std::uint64_t lba, std::uint8_t /*sectorCount*/,
                              std::uint32_t byteCount, void* buffer) const {
   auto reader = Open(drive, nullptr);
   if (!reader) return false;
@@ -96,10 +101,7 @@ bool DriveTable::SysfsDriveParameters(int drive, DriveParameters& out) const {
   // sysfs counts the size in 512-byte units whatever the device's own sector size.
   std::uint64_t sectors = 0;
   if (!ReadNumber(dir / "size", sectors) || sectors == 0) return false;
-  std::uint64_t logical = 0;
-  if (!ReadNumber(dir / "queue/logical_block_size", logical) || logical == 0 || logical > 65535)
-    logical = 512;
-  out = ParametersForSize(sectors, static_cast<std::uint32_t>(logical), IsRemovable(drive));
+  out = ParametersForSize(sectors, 512, IsRemovable(drive));
   return true;
 }
 
@@ -117,22 +119,23 @@ DriveParameters ParametersForSize(std::uint64_t total_sectors, std::uint32_t byt
   return p;
 }
 
-bool DriveTable::GetDiskGeometry(std::uint8_t drive, DiskGeometry& out) const {
+bool DriveTable::GetDiskGeometry(int drive, DiskGeometry& out) const {
   auto reader = Open(drive, nullptr);
-  if (!reader) return false;
+  if (!reader || reader->SectorCount() == 0) return false;
   const std::uint64_t total = reader->SectorCount();
   out.Cylinders = static_cast<std::int64_t>(total / (kHeads * kSectorsPerTrack));
   out.MediaType = IsRemovable(drive) ? kRemovableMedia : kFixedMedia;
   out.TracksPerCylinder = kHeads;
   out.SectorsPerTrack = kSectorsPerTrack;
-  out.BytesPerSector = reader->LogicalSectorSize();
+  out.BytesPerSector = 512;  // the unit every count is in, whatever the device's own sector
   return true;
 }
 
-bool DriveTable::GetDriveParameters(std::uint8_t drive, DriveParameters& out) const {
+bool DriveTable::GetDriveParameters(int drive, DriveParameters& out) const {
   auto reader = Open(drive, nullptr);
-  if (!reader) return false;
-  out = ParametersForSize(reader->SectorCount(), reader->LogicalSectorSize(), IsRemovable(drive));
+  // A device of no sectors (no media, an idle nbd) does not answer.
+  if (!reader || reader->SectorCount() == 0) return false;
+  out = ParametersForSize(reader->SectorCount(), 512, IsRemovable(drive));
   return true;
 }
 

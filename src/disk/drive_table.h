@@ -18,9 +18,9 @@ struct DriveEntry {
   bool is_image = false;
 };
 
-/// Drive numbers: the whole-disk block devices listed under <sysfs>/block (loop, ram
-/// and zram left out) in name order, numbered from 0, followed by the registered image
-/// files. Every operation opens its source read-only and closes it before returning.
+/// Drive numbers: the whole-disk block devices listed under <sysfs>/block (loop, ram,
+/// zram and devices of size 0 left out) in name order, numbered from 0, followed by the registered
+/// image files. Every operation opens its source read-only and closes it before returning.
 class DriveTable {
  public:
   explicit DriveTable(std::string sysfs_root = "/sys", std::string dev_root = "/dev");
@@ -41,12 +41,14 @@ class DriveTable {
 
   /// Reads `byteCount` bytes (cut to kMaxReadBytes) from byte offset lba x 512. True
   /// only when every byte arrived; `sectorCount` is not used by this back-end.
-  bool ReadSectors(std::uint8_t drive, std::uint64_t lba, std::uint8_t sectorCount,
-                   std::uint32_t byteCount, void* buffer) const;
+  bool ReadSectors(int drive, std::uint64_t lba, std::uint8_t sectorCount, std::uint32_t byteCount,
+                   void* buffer) const;
 
-  /// Fills `out` for the drive; false, with `out` untouched, when it does not answer.
-  bool GetDriveParameters(std::uint8_t drive, DriveParameters& out) const;
-  bool GetDiskGeometry(std::uint8_t drive, DiskGeometry& out) const;
+  /// Fills `out` for the drive; false, with `out` untouched, when it does not answer (no
+  /// such number, cannot be opened, or no sectors). Counts are in 512-byte sectors and
+  /// BytesPerSector is 512 whatever the device's logical sector size.
+  bool GetDriveParameters(int drive, DriveParameters& out) const;
+  bool GetDiskGeometry(int drive, DiskGeometry& out) const;
 
   /// The sysfs "removable" attribute of a block device; false for images.
   [[nodiscard]] bool IsRemovable(int drive) const;

@@ -350,7 +350,8 @@ void ExpectUnprivileged(const std::filesystem::path& tree, const std::vector<std
 TEST(EnumerateDrives, ADiskThatMayNotBeOpenedIsListedFromSysfs) {
   FakeMachine machine;
   ASSERT_TRUE(machine.Add({.name = "sda", .sectors = 2048000, .model = "QEMU HARDDISK   \n"}));
-  ASSERT_TRUE(machine.Add({.name = "sdb", .sectors = 0, .removable = true}));  // no card
+  ASSERT_TRUE(
+      machine.Add({.name = "sdb", .sectors = 0, .removable = true}));  // no card: no drive number
   ASSERT_TRUE(machine.Add({.name = "sdc", .sectors = 64}));
   const std::vector<std::string> refused = {machine.DevicePath("sda"), machine.DevicePath("sdb")};
   ExpectUnprivileged(machine.dir_.path(), refused, [&] {
@@ -361,7 +362,7 @@ TEST(EnumerateDrives, ADiskThatMayNotBeOpenedIsListedFromSysfs) {
         rows.size() == 2 && rows[0].disk.DriveNumber() == 0 && rows[0].open_error == EACCES &&
         !rows[0].Readable() && rows[0].open_error_text == std::strerror(EACCES) &&
         rows[0].caption == "[Fixed Disk] QEMU HARDDISK" && rows[0].disk.SectorCount() == 2048000 &&
-        rows[0].disk.Parameters().BytesPerSector == 512 && rows[1].disk.DriveNumber() == 2 &&
+        rows[0].disk.Parameters().BytesPerSector == 512 && rows[1].disk.DriveNumber() == 1 &&
         rows[1].Readable();
     if (!ok && !rows.empty())
       std::fprintf(stderr, "rows %zu, first '%s' error %d\n", rows.size(), rows[0].caption.c_str(),
@@ -454,15 +455,15 @@ TEST(DriveTable, ReadsParametersFromSysfsWithoutOpening) {
   const int image_drive = table.RegisterImage(image);
   DriveParameters p;
   ASSERT_TRUE(table.SysfsDriveParameters(0, p));
-  EXPECT_EQ(std::uint64_t{p.TotalSectors},
-            2048000u);  // sysfs counts 512-byte units whatever the sector
-  EXPECT_EQ(std::uint16_t{p.BytesPerSector}, 4096);
+  // sysfs counts 512-byte units whatever the sector; so do the parameters
+  EXPECT_EQ(std::uint64_t{p.TotalSectors}, 2048000u);
+  EXPECT_EQ(std::uint16_t{p.BytesPerSector}, 512);
   EXPECT_EQ(p.Flags & kRemovableFlag, 0);
-  EXPECT_FALSE(table.SysfsDriveParameters(1, p));  // empty drive
-  ASSERT_TRUE(table.SysfsDriveParameters(2, p));
+  ASSERT_EQ(table.Drives().size(), 4u);  // sdb, of no sectors, takes no drive number
+  ASSERT_TRUE(table.SysfsDriveParameters(1, p));
   EXPECT_EQ(std::uint16_t{p.BytesPerSector}, 512);
   EXPECT_EQ(p.Flags & kRemovableFlag, kRemovableFlag);
-  EXPECT_FALSE(table.SysfsDriveParameters(3, p));
+  EXPECT_FALSE(table.SysfsDriveParameters(2, p));
   EXPECT_FALSE(table.SysfsDriveParameters(image_drive, p));
   EXPECT_FALSE(table.SysfsDriveParameters(99, p));
 }
@@ -486,3 +487,38 @@ TEST(DriveTable, OpenSaysWhyWithTheErrorNumber) {
 }
 
 }  // namespace
+
+TEST(EnumerateDrives, EmptyDevicesTakeNoDriveNumber) {
+  // Idle nbd nodes of no sectors must not push a registered image off the probed numbers.
+  FakeMachine machine;
+  for (int i = 0; i < 30; ++i)
+    ASSERT_TRUE(machine.Add({.name = "nbd" + std::to_string(i), .sectors = 0}));
+  ASSERT_TRUE(machine.Add({.name = "sda", .sectors = 64}));
+  DriveTable table(machine.Sys(), machine.Dev());
+  const std::string image = machine.dir_ / "card.img";
+  WriteFile(image, PatternBytes(8));
+  EXPECT_EQ(table.RegisterImage(image), 1);
+  FakeIdentifySource source;
+  const std::vector<DriveRow> rows = EnumerateDrives(table, source);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].path, machine.DevicePath("sda"));
+  EXPECT_EQ(rows[1].path, image);
+}
+
+TEST(DriveTable, DriveNumbersPast255DoNotWrap) {
+  FakeMachine machine;
+  DriveTable table(machine.Sys(), machine.Dev());
+  for (int i = 0; i < 260; ++i) {
+    const std::string image = machine.dir_ / ("img" + std::to_string(i));
+    WriteFile(image, std::vector<std::uint8_t>((i % 7 + 1) * 512));
+    ASSERT_EQ(table.RegisterImage(image), i);
+  }
+  for (const int drive : {3, 259}) {
+    DriveParameters p;
+    ASSERT_TRUE(table.GetDriveParameters(drive, p));
+    EXPECT_EQ(std::uint64_t{p.TotalSectors}, std::uint64_t(drive % 7 + 1)) << drive;
+  }
+  DriveParameters p;
+  EXPECT_FALSE(table.GetDriveParameters(260, p));
+  EXPECT_FALSE(table.GetDriveParameters(-1, p));
+}
