@@ -242,7 +242,11 @@ bool RescueReader::ReadFilling(std::uint64_t offset, void* buffer, std::size_t s
   const std::uint64_t end_byte = offset + size;
   const std::uint64_t k = block_sectors_;
   if (lost_reason = LostReason(); !lost_reason.empty()) return false;
-  bool uncached = false;  // after a failure the rest is read around the page cache
+  // 0: a buffered read; 1: a read around the page cache, which fails only where the
+  // disk does; 2: one logical block around the cache. A failure goes one level down, a
+  // good read one level up.
+  int level = 0;
+  constexpr std::uint64_t kUncachedPiece = 64 * 1024;
   std::uint64_t pos = offset;
   while (pos < end_byte) {
     const std::uint64_t lba = pos / kSector;
@@ -255,11 +259,15 @@ bool RescueReader::ReadFilling(std::uint64_t offset, void* buffer, std::size_t s
       continue;
     }
     std::uint64_t piece_end = known ? std::min(end_byte, known->first * kSector) : end_byte;
-    if (uncached) piece_end = std::min(piece_end, (lba / k + 1) * k * kSector);
-    const ReadResult r = uncached
-                             ? reader_.ReadUncached(pos, bytes + (pos - offset), piece_end - pos)
-                             : reader_.ReadAt(pos, bytes + (pos - offset), piece_end - pos);
-    if (r.bytes >= kSector) ReadGood(lba, r.bytes / kSector);
+    if (level == 1) piece_end = std::min(piece_end, pos + kUncachedPiece);
+    if (level == 2) piece_end = std::min(piece_end, (lba / k + 1) * k * kSector);
+    const ReadResult r = level == 0
+                             ? reader_.ReadAt(pos, bytes + (pos - offset), piece_end - pos)
+                             : reader_.ReadUncached(pos, bytes + (pos - offset), piece_end - pos);
+    if (r.bytes >= kSector) {
+      ReadGood(lba, r.bytes / kSector);
+      level = std::max(level - 1, 0);
+    }
     pos += r.bytes;
     if (pos == piece_end) continue;
     if (r.error == 0) {
@@ -270,8 +278,8 @@ bool RescueReader::ReadFilling(std::uint64_t offset, void* buffer, std::size_t s
       lost_reason = SetLost(EndedAt(pos / kSector));
       return false;
     }
-    if (!uncached) {
-      uncached = true;  // try the failing block once more, past the cache
+    if (level < 2) {
+      ++level;
       continue;
     }
     if (lost_reason = ReadFailed(r.error, k * kSector); !lost_reason.empty()) return false;
@@ -282,6 +290,7 @@ bool RescueReader::ReadFilling(std::uint64_t offset, void* buffer, std::size_t s
     zeroed_sectors += (stop + kSector - 1) / kSector - pos / kSector;
     map_.Mark(block_first, block_first + k, SectorState::kBad);
     pos = stop;
+    level = 1;
   }
   return true;
 }
