@@ -1,5 +1,175 @@
+#include "detect/file_catalogue.h"
+#include "detect/formats/document_records.h"
 #include "detect/formats/extra_starts.h"
+#include "detect/formats/record_walker.h"
 
-int CompoundDocumentStart(const std::uint8_t* /*data*/, std::size_t /*available*/) {
-  return -1;
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string_view>
+
+using namespace document_walk;
+
+namespace {
+
+constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::uint32_t kFree = 0xFFFFFFFF, kEndOfChain = 0xFFFFFFFE, kMaxSector = 0xFFFFFFFA;
+
+/// The header's sizes: version 3 with 512-byte sectors or 4 with 4096, mini sectors of 64.
+struct OleHeader {
+  std::uint32_t sector_size = 0;
+  std::uint32_t fat_sectors = 0;
+  std::uint32_t directory = 0;
+  std::uint32_t first_difat = 0;
+  std::uint32_t difat_sectors = 0;
+};
+
+bool ReadHeader(const std::uint8_t* d, std::size_t available, OleHeader& h) {
+  if (available < 512 || std::memcmp(d, kSignature, 8) != 0) return false;
+  const unsigned major = Le16(d + 26), shift = Le16(d + 30);
+  if (Le16(d + 28) != 0xFFFE || Le16(d + 32) != 6) return false;
+  if (!((major == 3 && shift == 9) || (major == 4 && shift == 12))) return false;
+  h.sector_size = 1u << shift;
+  h.fat_sectors = Le32(d + 44);
+  h.directory = Le32(d + 48);
+  h.first_difat = Le32(d + 68);
+  h.difat_sectors = Le32(d + 72);
+  if (h.fat_sectors == 0 || h.fat_sectors > (1u << 22) || h.directory > kMaxSector) return false;
+  if (h.difat_sectors == 0 && h.fat_sectors > 109) return false;
+  return true;
+}
+
+/// The catalogue row a directory sector's entries name, or -1.
+int RowByDirectory(const std::uint8_t* sector, std::uint32_t size) {
+  struct Name {
+    std::string_view name;
+    std::string_view tag;
+    bool prefix;
+  };
+  static constexpr Name kNames[] = {
+      {"WordDocument", "DOC", false},  {"Workbook", "XLS", false},
+      {"Book", "XLS", false},          {"PowerPoint Document", "PPT", false},
+      {"VisioDocument", "VSD", false}, {"Quill", "PUB", false},
+      {"   1", "MPP", true},
+  };
+  int best = -1;
+  std::size_t best_rank = std::size(kNames);
+  for (std::uint32_t at = 0; at + 128 <= size; at += 128) {
+    const std::uint8_t* entry = sector + at;
+    const unsigned length = Le16(entry + 64);
+    if (length < 4 || length > 64 || entry[66] == 0 || entry[66] > 5) continue;
+    char name[32];
+    std::size_t n = 0;
+    for (unsigned i = 0; i + 2 < length && n < sizeof name; i += 2)
+      name[n++] = entry[i + 1] == 0 ? static_cast<char>(entry[i]) : '?';
+    const std::string_view text(name, n);
+    for (std::size_t k = 0; k < best_rank; ++k)
+      if (kNames[k].prefix ? text.starts_with(kNames[k].name) : text == kNames[k].name) {
+        best_rank = k;
+        best = FindFileType(kNames[k].tag);
+      }
+  }
+  return best;
+}
+
+/// The highest sector the allocation table uses. The header's list names the table's
+/// sectors (more in chained list sectors); each is read as it goes by.
+class CompoundFinder final : public RecordWalker {
+ public:
+  CompoundFinder(const std::uint8_t* d, const OleHeader& h)
+      : RecordWalker(h.sector_size), sector_size_(h.sector_size) {
+    for (std::uint32_t k = 0; k < 109 && k < h.fat_sectors; ++k) Want(Le32(d + 76 + 4 * k), k);
+    next_index_ = 109;
+    fat_left_ = h.fat_sectors;
+    if (h.difat_sectors > 0) Want(h.first_difat, kDifat);
+    fat_total_ = h.fat_sectors;
+  }
+
+  /// False when the header names no sector to start from.
+  [[nodiscard]] bool Start() { return Next(0).state == EndVerdict::State::kNeedMore; }
+
+ private:
+  static constexpr std::uint32_t kDifat = 0xFFFFFFFF;
+
+  void Want(std::uint32_t sector, std::uint32_t index) {
+    if (sector > kMaxSector) {
+      bad_ = true;
+      return;
+    }
+    wanted_.emplace(sector, index);
+  }
+
+  /// Asks for the next wanted sector, or for the last used one's end.
+  EndVerdict Next(std::uint64_t taken) {
+    if (bad_) return Unknown();
+    if (wanted_.empty()) {
+      if (fat_left_ > 0) return Unknown();
+      const std::uint64_t end = (std::uint64_t{highest_} + 2) * sector_size_;
+      phase_end_ = true;
+      Gather(0, end - taken);
+      return NeedMore();
+    }
+    const auto [sector, index] = *wanted_.begin();
+    const std::uint64_t at = (std::uint64_t{sector} + 1) * sector_size_;
+    if (at < taken) return Unknown();  // named after it went by
+    Gather(sector_size_, at - taken);
+    return NeedMore();
+  }
+
+  EndVerdict OnRecord(const std::uint8_t* r, std::size_t size, std::uint64_t at) override {
+    if (phase_end_) return EndsAt(at);
+    const std::uint32_t sector = static_cast<std::uint32_t>(at / sector_size_ - 1);
+    const auto range = wanted_.equal_range(sector);
+    const std::uint32_t per = sector_size_ / 4;
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == kDifat) {
+        for (std::uint32_t i = 0; i + 1 < per && next_index_ < fat_total(); ++i, ++next_index_)
+          Want(Le32(r + 4 * i), next_index_);
+        const std::uint32_t next = Le32(r + 4 * (per - 1));
+        if (next_index_ < fat_total() && next <= kMaxSector) Want(next, kDifat);
+      } else {
+        --fat_left_;
+        for (std::uint32_t i = per; i-- > 0;) {
+          const std::uint32_t entry = Le32(r + 4 * i);
+          if (entry == kFree) continue;
+          if (entry > kMaxSector && entry != kEndOfChain && entry < 0xFFFFFFFC) return BrokenAt(at);
+          highest_ = std::max(highest_, it->second * per + i);
+          break;
+        }
+      }
+    }
+    wanted_.erase(range.first, range.second);
+    return Next(at + size);
+  }
+
+  [[nodiscard]] std::uint32_t fat_total() const { return fat_total_; }
+
+  std::uint32_t sector_size_;
+  std::multimap<std::uint32_t, std::uint32_t> wanted_;  ///< sector -> table index, or kDifat
+  std::uint32_t next_index_ = 0, fat_left_ = 0, fat_total_ = 0, highest_ = 0;
+  bool bad_ = false, phase_end_ = false;
+};
+
+}  // namespace
+
+int CompoundDocumentStart(const std::uint8_t* data, std::size_t available) {
+  if (available < 8 || std::memcmp(data, kSignature, 8) != 0) return -1;
+  OleHeader h;
+  if (!ReadHeader(data, available, h)) return -1;
+  const std::uint64_t at = (std::uint64_t{h.directory} + 1) * h.sector_size;
+  if (at + h.sector_size > available) return -1;
+  return RowByDirectory(data + at, h.sector_size);
+}
+
+bool CompoundStart(const std::uint8_t* data, std::size_t available) {
+  OleHeader h;
+  return ReadHeader(data, available, h);
+}
+
+std::unique_ptr<EndFinder> CompoundEnd(const std::uint8_t* data, std::size_t available) {
+  OleHeader h;
+  if (!ReadHeader(data, available, h)) return nullptr;
+  auto finder = std::make_unique<CompoundFinder>(data, h);
+  if (!finder->Start()) return nullptr;
+  return finder;
 }
