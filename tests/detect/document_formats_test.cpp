@@ -101,6 +101,26 @@ TEST(DocumentFormats, RealFilesAreNamedAndEndWhereTheyEnd) {
   }
 }
 
+TEST(DocumentFormats, DamagedFilesNeverEndPastTheBytesOrCrash) {
+  // Every header byte of the first sector damaged in turn: the finders may break or
+  // give up, but must answer within what they were fed.
+  std::mt19937 random(99);
+  for (const Sample& s : Samples()) {
+    SCOPED_TRACE(s.name);
+    const int row = FindFileType(s.tag);
+    std::vector<std::uint8_t> whole = WithGarbage(s.bytes);
+    whole.resize(std::min<std::size_t>(whole.size(), s.bytes.size() + 70000));
+    for (std::size_t at = 0; at < std::min<std::size_t>(s.bytes.size(), 600); at += 3) {
+      std::vector<std::uint8_t> bytes = whole;
+      bytes[at] = static_cast<std::uint8_t>(random());
+      const EndVerdict v = Follow(row, bytes, 1000);
+      if (v.state != EndVerdict::State::kUnknown) {
+        EXPECT_LE(v.end, bytes.size()) << at;
+      }
+    }
+  }
+}
+
 TEST(DocumentFormats, TarKeepsTheJpegItHolds) {
   const auto it = std::find_if(Samples().begin(), Samples().end(),
                                [](const Sample& s) { return s.name == "photo.tar"; });

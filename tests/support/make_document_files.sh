@@ -55,6 +55,30 @@ add plain.zip ZIP
 add described.zip ZIP
 add streamed.zip ZIP
 add commented.zip ZIP
+# ZIP64 entries from Python's zipfile: sizes in the extra field, and streamed to a pipe
+# (64-bit data descriptors).
+python3 - "$work/part2.txt" <<'PY'
+import sys, zipfile
+data = open(sys.argv[1], 'rb').read()
+def write(target):
+    with zipfile.ZipFile(target, 'w', zipfile.ZIP_DEFLATED) as z:
+        info = zipfile.ZipInfo('part2.txt', (2023, 11, 14, 22, 13, 20))
+        info.compress_type = zipfile.ZIP_DEFLATED
+        with z.open(info, 'w', force_zip64=True) as member:
+            member.write(data)
+with open('zip64.zip', 'wb') as f:
+    write(f)
+class Pipe:
+    def __init__(self, f): self.f = f
+    def write(self, b): return self.f.write(b)
+    def flush(self): self.f.flush()
+    def tell(self): raise OSError('not seekable')
+    def seekable(self): return False
+with open('zip64s.zip', 'wb') as f:
+    write(Pipe(f))
+PY
+add zip64.zip ZIP
+add zip64s.zip ZIP
 (cd "$work" && arj a -i -y "$out/files.arj" part1.txt part2.txt > /dev/null)
 add files.arj ARJ
 (cd "$work" && tar --format=ustar --owner=0 --group=0 --mtime=@1700000000 -cf "$out/photo.tar" photo.jpg part1.txt)
