@@ -40,6 +40,10 @@ class TFoundTypeList {
     std::lock_guard lock(mutex_);
     files_.push_back(file);
   }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    files_.clear();
+  }
 
  private:
   int type_ = 0;

@@ -2,6 +2,7 @@
 
 #include "detect/file_detect.h"
 #include "detect/format_table.h"
+#include "disk/rescue_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,26 +41,36 @@ struct Hit {
 struct ChunkResult {
   bool ready = false;
   std::uint32_t valid = 0;  ///< sectors examined, from the chunk's start
-  std::uint64_t unreadable = 0;
-  bool lost = false;  ///< the source vanished or ended inside this chunk
+  bool lost = false;        ///< the source vanished or ended inside this chunk
   std::string error;
   std::vector<Hit> hits;
   /// The chunk's bytes, kept for the end finders when real ends are on.
   std::unique_ptr<std::uint8_t[]> data;
 };
 
-std::string LostMessage(int error, std::uint64_t lba) {
-  if (error != 0) return std::strerror(error);
-  return "The disk ended at sector " + std::to_string(lba);
+/// Runs the detector over sectors [from, to) of `buffer`, which holds `have` readable
+/// bytes (and zero slack after them), and calls `found(sector, row)` for each start.
+/// With real ends each start is checked more closely first.
+template <typename Found>
+void DetectStarts(const std::uint8_t* buffer, std::size_t have, std::uint32_t from,
+                  std::uint32_t to, bool real_ends, Found&& found) {
+  std::string tag;
+  for (std::uint32_t s = from; s < to; ++s) {
+    const std::uint8_t* sector = buffer + std::size_t{s} * kSectorSize;
+    int row = DetectFileType(sector, kSectorSize, tag, 255) ? FindFileType(tag) : -1;
+    if (real_ends) row = CheckFileStart(row, sector, have - std::size_t{s} * kSectorSize);
+    if (row >= 0) found(s, row);
+  }
 }
 
 /// Reads chunks and runs the detector over them on worker threads, ahead of the scan
 /// that applies the finds in disk order.
 class ChunkPipeline {
  public:
-  ChunkPipeline(SectorReader& reader, std::uint64_t total_sectors, const CancelToken& cancel,
-                int workers, bool real_ends)
+  ChunkPipeline(SectorReader& reader, RescueReader& rescue, std::uint64_t total_sectors,
+                const CancelToken& cancel, int workers, bool real_ends)
       : reader_(reader),
+        rescue_(rescue),
         total_(total_sectors),
         chunks_((total_sectors + kChunkSectors - 1) / kChunkSectors),
         cancel_(cancel),
@@ -136,6 +148,8 @@ class ChunkPipeline {
 
   /// Reads chunk `c` into `buffer` and runs the detector over each of its sectors. The
   /// chunk arrives in pieces, each examined while it is still in the processor's cache.
+  /// Sectors that do not read stay zero; the rescue reader skips past them and comes
+  /// back for them after the scan.
   ChunkResult Examine(std::uint64_t c, std::uint8_t* buffer) {
     ChunkResult result;
     const std::uint64_t first = c * kChunkSectors;
@@ -150,12 +164,20 @@ class ChunkPipeline {
     std::size_t have = 0;
     while (have < want) {
       const std::size_t piece = std::min(kPieceBytes, want - have);
-      const ReadResult r = reader_.ReadAt(first * kSectorSize + have, buffer + have, piece);
-      have += r.bytes;
-      if (r.bytes < piece) {
-        Recover(first, n, extra, {have, r.error}, buffer, result);
-        break;
+      const ForwardRead r = rescue_.ReadForward(first * kSectorSize + have, buffer + have, piece);
+      if (r.lost) {
+        // Nothing past the first sector that did not arrive is examined.
+        const std::uint64_t gone =
+            r.unread.empty() ? first + have / kSectorSize : r.unread.front().first;
+        result.valid = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, gone - first));
+        result.lost = true;
+        result.error = r.lost_reason;
+        std::memset(buffer + std::size_t{result.valid} * kSectorSize, 0,
+                    kBufferBytes - std::size_t{result.valid} * kSectorSize);
+        Detect(buffer, std::size_t{result.valid} * kSectorSize, examined, result.valid, result);
+        return result;
       }
+      have += piece;
       // Sectors whose every byte the detector (and the start checks) may read has arrived.
       const std::size_t need = real_ends_ ? kStartCheckBytes : std::size_t{kDetectReadExtent};
       const std::uint32_t ready =
@@ -164,51 +186,26 @@ class ChunkPipeline {
               : static_cast<std::uint32_t>(have >= need ? (have - need) / kSectorSize + 1 : 0);
       Detect(buffer, have, examined, std::min(ready, n), result);
       examined = std::max(examined, std::min(ready, n));
+      if (Stopping()) {
+        result.valid = examined;
+        return result;
+      }
     }
     Detect(buffer, want, examined, result.valid, result);
+    reader_.Forget(first * kSectorSize, std::uint64_t{n} * kSectorSize);
     return result;
   }
 
   /// Runs the detector over sectors [from, to) of a buffer holding `have` bytes.
   void Detect(const std::uint8_t* buffer, std::size_t have, std::uint32_t from, std::uint32_t to,
-              ChunkResult& result) {
-    std::string tag;
-    for (std::uint32_t s = from; s < to; ++s) {
-      const std::uint8_t* sector = buffer + std::size_t{s} * kSectorSize;
-      int row = DetectFileType(sector, kSectorSize, tag, 255) ? FindFileType(tag) : -1;
-      if (real_ends_) row = CheckFileStart(row, sector, have - std::size_t{s} * kSectorSize);
-      if (row >= 0) result.hits.push_back({s, static_cast<std::uint8_t>(row)});
-    }
-  }
-
-  /// A chunk read fell short: reads what is missing sector by sector. Sectors that
-  /// still fail stay zero and count as unreadable; a vanished source ends the chunk.
-  void Recover(std::uint64_t first, std::uint32_t n, std::uint32_t extra, const ReadResult& r,
-               std::uint8_t* buffer, ChunkResult& result) {
-    const auto delivered = static_cast<std::uint32_t>(r.bytes / kSectorSize);
-    std::memset(buffer + std::size_t{delivered} * kSectorSize, 0,
-                kBufferBytes - std::size_t{delivered} * kSectorSize);
-    for (std::uint32_t s = delivered; s < n + extra; ++s) {
-      if (s < n && Stopping()) {
-        result.valid = s;
-        return;
-      }
-      std::uint8_t* sector = buffer + std::size_t{s} * kSectorSize;
-      const ReadResult one = reader_.ReadAt((first + s) * kSectorSize, sector, kSectorSize);
-      if (one.bytes == kSectorSize) continue;
-      std::memset(sector, 0, kSectorSize);
-      if (s >= n) continue;  // a look-ahead sector; its own chunk will count it
-      if (IsSourceLost(one.error) || (one.error == 0 && one.bytes == 0)) {
-        result.valid = s;
-        result.lost = true;
-        result.error = LostMessage(one.error, first + s);
-        return;
-      }
-      ++result.unreadable;
-    }
+              ChunkResult& result) const {
+    DetectStarts(buffer, have, from, to, real_ends_, [&](std::uint32_t s, int row) {
+      result.hits.push_back({s, static_cast<std::uint8_t>(row)});
+    });
   }
 
   SectorReader& reader_;
+  RescueReader& rescue_;
   const std::uint64_t total_;
   const std::uint64_t chunks_;
   const CancelToken& cancel_;
@@ -224,6 +221,113 @@ class ChunkPipeline {
   bool closing_ = false;
   std::vector<std::thread> threads_;
 };
+
+/// The bytes of sectors [first, first + count) and the start-check slack after them, as
+/// the retry passes left them: sectors that never read are zeros.
+std::vector<std::uint8_t> ReadRescued(RescueReader& rescue, std::uint64_t first,
+                                      std::uint64_t count, std::uint64_t total, bool& lost) {
+  const std::uint64_t end = std::min(total, first + count + kCheckOverlapSectors);
+  std::vector<std::uint8_t> bytes((end - first) * kSectorSize + kDetectReadExtent, 0);
+  std::uint64_t zeroed = 0;
+  std::string reason;
+  lost |= !rescue.ReadFilling(first * kSectorSize, bytes.data(), (end - first) * kSectorSize,
+                              zeroed, reason);
+  return bytes;
+}
+
+/// Works out one record's end again from the disk, as the scan pass would have: its end
+/// finder fed from its first byte, else the next start.
+void SizeAgain(TfileExt& f, std::uint64_t next_lba, bool next_is_disk_end, RescueReader& rescue,
+               std::uint64_t total, const ScanOptions& options, bool& lost) {
+  f.Size = (next_lba - f.LBA) * kSectorSize;
+  f.End = next_is_disk_end ? EndReason::kDiskEnd : EndReason::kNextStart;
+  if (!options.real_ends) return;
+  std::vector<std::uint8_t> head = ReadRescued(rescue, f.LBA, 1, total, lost);
+  auto finder = MakeEndFinder(f.Type, head.data(), head.size() - kDetectReadExtent);
+  if (!finder) return;
+  constexpr std::uint64_t kPiece = kChunkSectors;
+  for (std::uint64_t lba = f.LBA; lba < total && !lost; lba += kPiece) {
+    const std::uint64_t n = std::min(kPiece, total - lba);
+    std::vector<std::uint8_t> bytes = ReadRescued(rescue, lba, n, total, lost);
+    std::uint64_t size = n * kSectorSize;
+    const std::uint64_t fed = (lba - f.LBA) * kSectorSize;
+    if (options.size_limit > 0) size = std::min(size, options.size_limit - fed);
+    const EndVerdict v = finder->Feed({bytes.data(), static_cast<std::size_t>(size)});
+    switch (v.state) {
+      case EndVerdict::State::kNeedMore:
+        if (options.size_limit > 0 && fed + size >= options.size_limit) {
+          f.Size = options.size_limit;
+          f.End = EndReason::kLimit;
+          return;
+        }
+        continue;
+      case EndVerdict::State::kEnds:
+      case EndVerdict::State::kBroken:
+        f.Size = v.end;
+        f.End = v.state == EndVerdict::State::kEnds ? EndReason::kFormat : EndReason::kBroken;
+        return;
+      case EndVerdict::State::kUnknown:
+        return;
+    }
+  }
+  f.Size = (total - f.LBA) * kSectorSize;
+  f.End = EndReason::kDiskEnd;
+}
+
+/// After the retry passes: the starts in and just before the sectors that read at last
+/// are looked for again, and every record those sectors or the new starts touch is sized
+/// again, so the result is what reading the disk sector by sector gives. Returns the
+/// number of starts added (negative when rescued bytes showed a start was none).
+long long MergeRescued(FoundTypeRows& rows, const std::vector<SectorRange>& rescued,
+                       RescueReader& rescue, std::uint64_t total, const ScanOptions& options,
+                       bool& lost) {
+  if (rescued.empty()) return 0;
+  std::vector<TfileExt> all;
+  for (int k = 0; k < FoundTypeRows::size(); ++k) {
+    auto files = rows[k].Files();
+    all.insert(all.end(), files.begin(), files.end());
+  }
+  std::sort(all.begin(), all.end(),
+            [](const TfileExt& a, const TfileExt& b) { return a.LBA < b.LBA; });
+  const std::size_t before = all.size();
+  std::vector<std::uint64_t> touched;  ///< starts whose records must be sized again
+  for (const SectorRange& range : rescued) {
+    // The detector looks up to a few sectors ahead: starts just before the range count too.
+    const std::uint64_t from =
+        range.first >= kCheckOverlapSectors ? range.first - kCheckOverlapSectors : 0;
+    const std::vector<std::uint8_t> bytes =
+        ReadRescued(rescue, from, range.end - from, total, lost);
+    std::vector<std::pair<std::uint64_t, int>> starts;
+    DetectStarts(bytes.data(), bytes.size() - kDetectReadExtent, 0,
+                 static_cast<std::uint32_t>(range.end - from), options.real_ends,
+                 [&](std::uint32_t s, int row) { starts.emplace_back(from + s, row); });
+    std::erase_if(all, [&](const TfileExt& f) { return f.LBA >= from && f.LBA < range.end; });
+    for (const auto& [lba, row] : starts) {
+      all.push_back(TfileExt{lba, 0, static_cast<std::uint8_t>(row)});
+      touched.push_back(lba);
+    }
+    // Records whose bytes run into the rescued sectors.
+    for (const TfileExt& f : all)
+      if (f.LBA < from && f.LBA + (f.Size + kSectorSize - 1) / kSectorSize + 1 >= range.first)
+        touched.push_back(f.LBA);
+  }
+  std::sort(all.begin(), all.end(),
+            [](const TfileExt& a, const TfileExt& b) { return a.LBA < b.LBA; });
+  // A record that ran to the next start (or the disk's end) now ends at a new start.
+  for (std::size_t i = 0; i + 1 < all.size(); ++i)
+    if ((all[i].End == EndReason::kNextStart || all[i].End == EndReason::kDiskEnd) &&
+        all[i].LBA + all[i].Size / kSectorSize != all[i + 1].LBA)
+      touched.push_back(all[i].LBA);
+  std::sort(touched.begin(), touched.end());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (!std::binary_search(touched.begin(), touched.end(), all[i].LBA)) continue;
+    const bool last = i + 1 == all.size();
+    SizeAgain(all[i], last ? total : all[i + 1].LBA, last, rescue, total, options, lost);
+  }
+  for (int k = 0; k < FoundTypeRows::size(); ++k) rows[k].Clear();
+  for (const TfileExt& f : all) rows[f.Type].Append(f);
+  return static_cast<long long>(all.size()) - static_cast<long long>(before);
+}
 
 int WorkerCount(const ScanOptions& options) {
   if (options.workers > 0) return options.workers;
@@ -361,6 +465,39 @@ class Scan {
   std::array<std::size_t, kFileTypeCount> started_{};
 };
 
+/// The retry passes over what the scan skipped, and what the sectors that read at last
+/// change in the found list.
+void RetrySkipped(RescueReader& rescue, FoundTypeRows& rows, Scan& scan, const CancelToken& cancel,
+                  ScanObserver& observer, const ScanOptions& options) {
+  ScanSummary& summary = scan.summary;
+  if (rescue.SkippedSectors() == 0) return;
+  std::vector<SectorRange> rescued;
+  const RescueStats stats =
+      rescue.Retry(cancel, [&](std::uint64_t lba, std::span<const std::uint8_t> sectors) {
+        const std::uint64_t end = lba + sectors.size() / kSectorSize;
+        if (!rescued.empty() && rescued.back().end == lba)
+          rescued.back().end = end;
+        else
+          rescued.push_back({lba, end, SectorState::kSkipped});
+      });
+  summary.retried = stats.retried;
+  bool lost = stats.lost;
+  std::string reason = stats.lost_reason;
+  const long long added = MergeRescued(rows, rescued, rescue, summary.total_sectors, options, lost);
+  if (added != 0) {
+    summary.files_found =
+        static_cast<std::uint64_t>(static_cast<long long>(summary.files_found) + added);
+    for (int k = 0; k < FoundTypeRows::size(); ++k)
+      observer.FileStartFound(k, rows[k].Count(), summary.files_found);
+  }
+  if (lost) {
+    summary.reason = ScanEnd::kSourceLost;
+    summary.error = reason.empty() ? rescue.LostReason() : reason;
+  } else if (cancel.Cancelled()) {
+    summary.reason = ScanEnd::kStopped;
+  }
+}
+
 }  // namespace
 
 ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
@@ -374,16 +511,24 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
   disk.SetScanStarted(std::chrono::system_clock::now());
   observer.ScanStarted(summary.total_sectors);
 
+  BadSectorMap own_map;
+  BadSectorMap& map = options.bad_map ? *options.bad_map : own_map;
+  RescuePolicy policy;
+  policy.retry_passes = std::max(0, options.retry_passes);
+  RescueReader rescue(reader, map, policy);
+  bool finished = false;
   auto finish = [&] {
+    if (std::exchange(finished, true)) return;
     scan.CloseAll(summary.examined, summary.reason == ScanEnd::kCompleted);
-    summary.seconds = std::chrono::duration<double>(Clock::now() - started).count();
   };
   try {
-    ChunkPipeline pipeline(reader, summary.total_sectors, cancel, WorkerCount(options),
-                           options.real_ends);
+    std::optional<ChunkPipeline> pipeline;
+    // A source shorter than the sectors the scan covers is read to its end, and no further.
+    const std::uint64_t readable = std::min(summary.total_sectors, reader.SectorCount());
+    pipeline.emplace(reader, rescue, readable, cancel, WorkerCount(options), options.real_ends);
     const std::uint64_t whole_chunks = summary.total_sectors / kChunkSectors;
     std::optional<Clock::time_point> last_display;
-    for (std::uint64_t c = 0; c < pipeline.Chunks(); ++c) {
+    for (std::uint64_t c = 0; c < pipeline->Chunks(); ++c) {
       const std::uint64_t first = c * kChunkSectors;
       if (cancel.Cancelled()) {
         summary.reason = ScanEnd::kStopped;
@@ -394,11 +539,11 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
         last_display = now;
         observer.CurrentSector(first);
       }
-      ChunkResult chunk = pipeline.Take(c);
+      ChunkResult chunk = pipeline->Take(c);
       const std::uint8_t* data = chunk.data.get();
-      const std::size_t in_buffer = std::min<std::uint64_t>(summary.total_sectors - first,
-                                                            kChunkSectors + kCheckOverlapSectors) *
-                                    kSectorSize;
+      const std::size_t in_buffer =
+          std::min<std::uint64_t>(readable - first, kChunkSectors + kCheckOverlapSectors) *
+          kSectorSize;
       bool stopped = false;
       for (const Hit& hit : chunk.hits) {
         // The stop request is seen before each sector: no find after it is recorded.
@@ -416,10 +561,9 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
           break;
         }
       }
-      summary.unreadable += chunk.unreadable;
       if (!stopped) summary.examined = first + chunk.valid;
       if (data) scan.Feed(first, data, static_cast<std::uint32_t>(summary.examined - first));
-      pipeline.Recycle(std::move(chunk.data));
+      pipeline->Recycle(std::move(chunk.data));
       if (stopped) {
         summary.reason = ScanEnd::kStopped;
         break;
@@ -429,18 +573,30 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
         summary.error = chunk.error;
         break;
       }
-      if (chunk.valid < kChunkSectors && first + chunk.valid < summary.total_sectors) {
-        summary.reason = ScanEnd::kStopped;  // the worker saw the stop while retrying sectors
+      if (chunk.valid < kChunkSectors && first + chunk.valid < readable) {
+        summary.reason = ScanEnd::kStopped;  // the worker saw the stop inside the chunk
         break;
       }
       if (c < whole_chunks) observer.ChunkDone(c, whole_chunks);
     }
+    if (summary.reason == ScanEnd::kCompleted && summary.examined < summary.total_sectors) {
+      summary.reason = ScanEnd::kSourceLost;
+      summary.error = "The disk ended at sector " + std::to_string(summary.examined);
+    }
     observer.CurrentSector(summary.examined);
+    pipeline.reset();
+    finish();
+    if (summary.reason == ScanEnd::kCompleted)
+      RetrySkipped(rescue, rows, scan, cancel, observer, options);
   } catch (...) {
     finish();
     throw;
   }
-  finish();
+  summary.skipped = rescue.SkippedSectors();
+  for (const SectorRange& r : map.Ranges())
+    if (r.first < summary.examined)
+      summary.unreadable += std::min(r.end, summary.examined) - r.first;
+  summary.seconds = std::chrono::duration<double>(Clock::now() - started).count();
   observer.ScanEnded(summary);
   return summary;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disk/bad_sector_map.h"
 #include "disk/cancel_token.h"
 #include "disk/disk_info.h"
 #include "disk/drive_table.h"
@@ -58,6 +59,12 @@ struct ScanOptions {
   bool real_ends = false;
   /// With real ends, a file still being followed at this many bytes ends there; 0: no limit.
   std::uint64_t size_limit = 0;
+  /// Passes over the sectors skipped after read errors, once the rest is read; 0: none,
+  /// the skipped sectors count as unreadable.
+  int retry_passes = 2;
+  /// Sectors known not to read: never read again, and what this scan learns is added.
+  /// Null: the scan keeps a map of its own.
+  BadSectorMap* bad_map = nullptr;
 };
 
 /// Walks `disk.SectorCount()` sectors of `reader` from LBA 0, files every file start

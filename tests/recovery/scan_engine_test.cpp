@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <thread>
 
 namespace {
@@ -53,6 +54,19 @@ struct ScanFixture {
   CancelToken cancel;
   Events events;
 };
+
+/// Every record of every row as "TAG@LBA:SIZE", in disk order.
+std::vector<std::string> Listed(const FoundTypeRows& rows) {
+  std::vector<std::pair<std::uint64_t, std::string>> all;
+  for (int k = 0; k < FoundTypeRows::size(); ++k)
+    for (const TfileExt& f : rows[k].Files())
+      all.emplace_back(f.LBA, std::string(f.FileType()) + "@" + std::to_string(f.LBA) + ":" +
+                                  std::to_string(f.Size));
+  std::sort(all.begin(), all.end());
+  std::vector<std::string> out;
+  for (auto& [lba, text] : all) out.push_back(std::move(text));
+  return out;
+}
 
 const int kJpg = FindFileType("JPG"), kPdf = FindFileType("PDF"), kGif = FindFileType("GIF"),
           kZip = FindFileType("ZIP");
@@ -167,7 +181,7 @@ TEST(ScanDisk, UnreadableSectorsCountAsBlankAndTheScanGoesOn) {
   EXPECT_EQ(s.unreadable, 2u);
   EXPECT_EQ(s.examined, 8192u);
   EXPECT_EQ(f.rows[kPdf].Count(), 0u);
-  EXPECT_EQ(f.events.appended,
+  EXPECT_EQ(Listed(f.rows),
             (std::vector<std::string>{"JPG@10:2196480", "GIF@4300:1382400", "ZIP@7000:610304"}));
 }
 
@@ -257,6 +271,39 @@ TEST(ScanDisk, FindsWhatTheDetectorFindsSectorBySector) {
     EXPECT_EQ(records, expected) << workers << " workers";
     ASSERT_EQ(found.size(), expected.size());
     for (std::size_t i = 0; i < found.size(); ++i) EXPECT_EQ(found[i].second, expected[i].second);
+  }
+}
+
+/// Bad sectors are skipped, read again once the rest is done, and the found list is the
+/// one a read sector by sector gives, whatever the order the sectors arrived in.
+TEST(ScanDisk, BadSectorsGiveTheListOfASectorBySectorRead) {
+  std::mt19937 rng(5);
+  PlantedDisk disk(9000);
+  const char* starts[] = {"\xFF\xD8\xFF\xE1", "GIF87a", "PK\x03\x04", "%PDF-1", "BM"};
+  for (int i = 0; i < 400; ++i) disk.Plant(rng() % 9000, starts[rng() % 5]);
+  std::set<std::uint64_t> bad;
+  while (bad.size() < 25) bad.insert(rng() % 9000);
+  PlantedDisk zeroed = disk;
+  for (const std::uint64_t lba : bad) zeroed.Plant(lba, std::string(512, '\0'));
+
+  ScanFixture reference(zeroed);
+  reference.Run();
+  for (const int passes : {2, 0}) {
+    ScanFixture f(disk);
+    for (const std::uint64_t lba : bad) f.reader.FailAt(lba);
+    ScanOptions options;
+    options.retry_passes = passes;
+    const ScanSummary s = ScanDisk(f.reader, f.info, f.rows, f.cancel, f.events, options);
+    EXPECT_EQ(s.reason, ScanEnd::kCompleted);
+    EXPECT_GT(s.skipped, bad.size());
+    if (passes == 0) continue;  // what was skipped stays unread
+    EXPECT_EQ(s.unreadable, bad.size());
+    EXPECT_EQ(Listed(f.rows), Listed(reference.rows));
+    EXPECT_EQ(s.files_found, reference.rows.TotalCount());
+    // No bad sector is read more than once per pass.
+    std::size_t single = 0;
+    for (const auto& [offset, size] : f.reader.Requests()) single += size <= 4096;
+    EXPECT_LT(single, bad.size() * 40);
   }
 }
 
