@@ -1,5 +1,8 @@
 #include "recovery/dfxml_report.h"
 
+#include "disk/disk_info.h"
+#include "recovery/sha256.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -182,6 +185,22 @@ void WriteFileObject(ReportWriter& w, const ReportFile& file) {
 }
 
 }  // namespace
+
+bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile* entry,
+                    std::string* err) {
+  entry->name = file.FileName();
+  entry->img_offset = file.LBA * kSectorSize;
+  const std::string path = folder + "/" + entry->name;
+  std::string problem;
+  if (!Sha256File(path, &entry->sha256_hex, &problem, &entry->len)) {
+    if (err) *err = "cannot read " + path + ": " + problem;
+    return false;
+  }
+  entry->end = file.End;
+  entry->incomplete = file.End == EndReason::kBroken || file.End == EndReason::kLimit ||
+                      file.End == EndReason::kDiskEnd || entry->len < file.Size;
+  return true;
+}
 
 const char* TrawlexVersion() {
   return TRAWLEX_VERSION;

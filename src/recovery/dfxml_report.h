@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detect/file_end.h"
+#include "recovery/found_file.h"
 
 #include <chrono>
 #include <cstdint>
@@ -47,6 +48,13 @@ struct ReportSource {
 
 /// Joins argv into one line, quoting the words a shell would split or expand.
 [[nodiscard]] std::string CommandLineText(int argc, const char* const* argv);
+
+/// The entry of `file` once FileSaver has saved it into `folder`: its place on the source,
+/// and the size and SHA-256 of the saved bytes as they are on disk. Incomplete when its
+/// end was broken, the limit or the disk end, or fewer bytes were saved than it has.
+/// False, with the reason in `err`, when the saved file cannot be read.
+bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile* entry,
+                    std::string* err);
 
 /// Writes the DFXML report of a recovery to `path`: one fileobject per saved file with
 /// its place on the source, size, SHA-256 and end reason. The report is written beside

@@ -108,13 +108,14 @@ std::string Sha256::Hex(const Digest& digest) {
   return hex;
 }
 
-bool Sha256File(const std::string& path, std::string* hex, std::string* err) {
+bool Sha256File(const std::string& path, std::string* hex, std::string* err, std::uint64_t* size) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (err) *err = std::strerror(errno);
     return false;
   }
   Sha256 sha;
+  std::uint64_t total = 0;
   std::vector<std::uint8_t> buffer(1 << 20);
   for (;;) {
     const ssize_t got = ::read(fd, buffer.data(), buffer.size());
@@ -126,8 +127,10 @@ bool Sha256File(const std::string& path, std::string* hex, std::string* err) {
     }
     if (got == 0) break;
     sha.Update(buffer.data(), static_cast<std::size_t>(got));
+    total += static_cast<std::uint64_t>(got);
   }
   ::close(fd);
   *hex = Sha256::Hex(sha.Final());
+  if (size) *size = total;
   return true;
 }

@@ -35,6 +35,7 @@ class Sha256 {
   std::uint64_t length_ = 0;  ///< bytes fed
 };
 
-/// The hex SHA-256 of a file's bytes as they are on disk; false (with the system's
-/// reason in `err`) when it cannot be read.
-bool Sha256File(const std::string& path, std::string* hex, std::string* err = nullptr);
+/// The hex SHA-256 of a file's bytes as they are on disk, and how many there were; false
+/// (with the system's reason in `err`) when it cannot be read.
+bool Sha256File(const std::string& path, std::string* hex, std::string* err = nullptr,
+                std::uint64_t* size = nullptr);

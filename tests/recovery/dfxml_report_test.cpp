@@ -3,14 +3,19 @@
 // byte against the files on disk.
 
 #include "recovery/dfxml_report.h"
+#include "disk/memory_sector_reader.h"
+#include "recovery/file_saver.h"
+#include "recovery/scan_engine.h"
 #include "recovery/sha256.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include <sys/resource.h>
@@ -54,11 +59,13 @@ std::string Quote(const std::string& text) {
 }
 
 /// Parses the report as any reader would and checks every fileobject against the saved
-/// file of its name: size, byte run and SHA-256 of the bytes on disk.
+/// file of its name (size, SHA-256 of the bytes on disk) and against the disk image (the
+/// byte run holds those bytes).
 constexpr char kCheckReport[] = R"PY(
 import hashlib, os, sys
 import xml.etree.ElementTree as ET
-report, folder, version = sys.argv[1:4]
+report, folder, version, image = sys.argv[1:5]
+disk = open(image, "rb").read()
 ns = {"d": "http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML",
       "t": "urn:x-ostrel-trawlex:dfxml:1"}
 root = ET.parse(report).getroot()
@@ -71,6 +78,8 @@ for fo in objects:
     assert int(fo.findtext("d:filesize", namespaces=ns)) == len(data), name
     run = fo.find("d:byte_runs/d:byte_run", ns)
     assert int(run.get("len")) == len(data) and run.get("file_offset") == "0", name
+    offset = int(run.get("img_offset"))
+    assert disk[offset:offset + len(data)] == data, name
     digest = fo.find("d:hashdigest", ns)
     assert digest.get("type") == "sha256", name
     assert digest.text == hashlib.sha256(data).hexdigest(), name
@@ -107,39 +116,60 @@ ReportSource SampleSource() {
 TEST(DfxmlReport, ValidatesAndHashesMatchTheSavedFiles) {
   if (Shell("command -v xmllint >/dev/null") != 0) GTEST_SKIP() << "xmllint is not installed";
   TempDir dir;
+  // Real files made by real tools, planted among random bytes, found and saved as a
+  // recovery does.
+  const std::vector<std::pair<std::string, std::string>> makers = {
+      {"picture.jpg", "convert -size 64x48 gradient:navy-orange picture.jpg"},
+      {"picture.png", "convert -size 300x20 gradient:teal-white picture.png"},
+      {"tone.wav", "sox -n -r 8000 -c 1 -b 16 tone.wav synth 0.3 sine 440"},
+      {"papers.zip", "zip -q -X papers.zip picture.png tone.wav"},
+  };
+  std::vector<std::uint8_t> disk = RandomBytes(7 * 512, 1);
+  for (const auto& [name, maker] : makers) {
+    if (Shell("cd " + Quote(dir.path().string()) + " && " + maker + " 2>/dev/null") != 0)
+      GTEST_SKIP() << "cannot run: " << maker;
+    std::ifstream in(dir / name, std::ios::binary);
+    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    bytes.resize((bytes.size() + 511) / 512 * 512);
+    disk.insert(disk.end(), bytes.begin(), bytes.end());
+    const auto gap = RandomBytes(3 * 512, static_cast<unsigned>(disk.size()));
+    disk.insert(disk.end(), gap.begin(), gap.end());
+  }
+  WriteFile(dir / "disk.img", disk);
+  MemorySectorReader reader(disk);
+  DiskInfo info;
+  info.SetSectorCount(reader.SectorCount());
+  FoundTypeRows rows;
+  CancelToken cancel;
+  ScanObserver quiet_scan;
+  ASSERT_EQ(ScanDisk(reader, info, rows, cancel, quiet_scan).reason, ScanEnd::kCompleted);
+  std::vector<std::vector<TfileExt>> work;
+  std::map<std::string, TfileExt> records;
+  for (int k = 0; k < FoundTypeRows::size(); ++k) {
+    work.push_back(rows[k].Files());
+    for (const TfileExt& f : work.back()) records[f.FileName()] = f;
+  }
   const auto folder = dir.path() / "saved";
   std::filesystem::create_directories(folder);
-  // Saved files as a recovery leaves them: one picture made by ImageMagick when it is
-  // there, and files of sizes around SHA-256's 64-byte blocks and the 512-byte sector.
-  struct Saved {
-    std::string name;
-    std::size_t size;
-    EndReason end;
-    bool incomplete;
-  };
-  std::vector<Saved> saved = {{"FILE_0.TXT", 0, EndReason::kNextStart, false},
-                              {"FILE_1.BMP", 55, EndReason::kBroken, true},
-                              {"FILE_2.WAV", 64, EndReason::kFormat, false},
-                              {"FILE_3.ZIP", 513, EndReason::kLimit, true},
-                              {"FILE_5.AVI", (1u << 20) + 7, EndReason::kDiskEnd, true}};
-  for (std::size_t i = 0; i < saved.size(); ++i)
-    WriteFile((folder / saved[i].name).string(),
-              RandomBytes(saved[i].size, static_cast<unsigned>(i)));
-  if (Shell("convert -size 64x48 gradient:navy-orange " + Quote((folder / "FILE_9.JPG").string()) +
-            " 2>/dev/null") == 0)
-    saved.push_back({"FILE_9.JPG", 0, EndReason::kFormat, false});
+  std::atomic<bool> pause{false};
+  SaveObserver quiet_save;
+  FileSaver saver(reader, folder.string(), 20, pause, quiet_save);
+  const SaveTotals totals = saver.Save(work);
+  ASSERT_GE(totals.written.size(), makers.size());
 
   std::vector<ReportFile> files;
-  for (std::size_t i = 0; i < saved.size(); ++i) {
+  for (const std::string& name : totals.written) {
     ReportFile file;
-    file.name = saved[i].name;
-    file.img_offset = 512 * (1000 + i);
-    file.len = std::filesystem::file_size(folder / file.name);
     std::string problem;
-    ASSERT_TRUE(Sha256File((folder / file.name).string(), &file.sha256_hex, &problem)) << problem;
-    file.end = saved[i].end;
-    file.incomplete = saved[i].incomplete;
+    ASSERT_TRUE(SavedFileEntry(records.at(name), folder.string(), &file, &problem)) << problem;
     files.push_back(file);
+  }
+  // Every end reason once, so that the schema check sees them all.
+  const EndReason kReasons[] = {EndReason::kFormat, EndReason::kBroken, EndReason::kLimit,
+                                EndReason::kDiskEnd, EndReason::kNextStart};
+  for (std::size_t i = 0; i < files.size() && i < std::size(kReasons); ++i) {
+    files[i].end = kReasons[i];
+    files[i].incomplete = i % 2 == 1;
   }
   const std::string report = (folder / "report.xml").string();
   std::string err;
@@ -151,7 +181,8 @@ TEST(DfxmlReport, ValidatesAndHashesMatchTheSavedFiles) {
   WriteText(dir / "check.py", kCheckReport);
   const std::string listing = dir / "listing.txt";
   ASSERT_EQ(Shell("/usr/bin/python3 " + Quote(dir / "check.py") + " " + Quote(report) + " " +
-                  Quote(folder.string()) + " " + Quote(TrawlexVersion()) + " > " + Quote(listing)),
+                  Quote(folder.string()) + " " + Quote(TrawlexVersion()) + " " +
+                  Quote(dir / "disk.img") + " > " + Quote(listing)),
             0);
   std::ifstream in(listing);
   for (std::size_t i = 0; i < files.size(); ++i) {
