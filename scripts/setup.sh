@@ -18,6 +18,8 @@ packages=(
   libfuse3-dev fuse3 libxml2-dev libxml2-utils
   # the real-ends corpus: more real tools
   ffmpeg lhasa
+  # compound documents (DOC, XLS, PPT) written by a real office suite
+  libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
 )
 
 missing=()

@@ -51,6 +51,9 @@ const std::vector<Sample>& Samples() {
   return samples;
 }
 
+/// What a scan has at hand after a start: up to the end of its 1 MiB chunk.
+constexpr std::size_t kAvailable = 1 << 20;
+
 /// The file, then random bytes (opening with a control byte, as text cannot go on there).
 std::vector<std::uint8_t> WithGarbage(const std::vector<std::uint8_t>& file) {
   std::vector<std::uint8_t> bytes = file;
@@ -64,13 +67,12 @@ std::vector<std::uint8_t> WithGarbage(const std::vector<std::uint8_t>& file) {
 int CheckedRow(const std::vector<std::uint8_t>& bytes) {
   std::string tag;
   if (!DetectFileType(bytes.data(), 512, tag, 255)) return -1;
-  return CheckFileStart(FindFileType(tag), bytes.data(),
-                        std::min<std::size_t>(bytes.size(), 65536));
+  return CheckFileStart(FindFileType(tag), bytes.data(), std::min(bytes.size(), kAvailable));
 }
 
 /// Feeds `bytes` in pieces of `piece` until the finder answers, then Finish.
 EndVerdict Follow(int row, const std::vector<std::uint8_t>& bytes, std::size_t piece) {
-  auto finder = MakeEndFinder(row, bytes.data(), std::min<std::size_t>(bytes.size(), 65536));
+  auto finder = MakeEndFinder(row, bytes.data(), std::min(bytes.size(), kAvailable));
   if (!finder) return {EndVerdict::State::kUnknown, 0};
   for (std::size_t at = 0; at < bytes.size(); at += piece) {
     const std::size_t n = std::min(piece, bytes.size() - at);

@@ -235,6 +235,34 @@ for f in files.rar:RAR files5.rar:RAR files.lzh:LZH files2.lzh:LZH letter.doc:DO
   add "${f%%:*}" "${f##*:}"
 done
 
+# Compound documents from the office suite: their directories name them.
+if command -v soffice > /dev/null; then
+  printf 'A letter from the office suite\n%s\n' "$(seq -s ' ' 1 300)" > "$work/letter.txt"
+  printf 'item,count\nbolt,12\nnut,7\ngear,3\n' > "$work/sheet.csv"
+  cat > "$work/slides.fodp" <<'FODP'
+<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0"
+ office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.presentation">
+ <office:body><office:presentation><draw:page draw:name="one">
+  <draw:frame svg:x="2cm" svg:y="2cm" svg:width="10cm" svg:height="3cm">
+   <draw:text-box><text:p>Trawlex test slide</text:p></draw:text-box></draw:frame>
+ </draw:page></office:presentation></office:body>
+</office:document>
+FODP
+  for job in doc:letter.txt xls:sheet.csv ppt:slides.fodp; do
+    HOME="$work" soffice --headless --convert-to "${job%%:*}" --outdir "$work/office" "$work/${job##*:}" > /dev/null 2>&1
+  done
+  cp "$work/office/letter.doc" office.doc
+  cp "$work/office/sheet.xls" office.xls
+  cp "$work/office/slides.ppt" office.ppt
+  add office.doc DOC
+  add office.xls XLS
+  add office.ppt PPT
+fi
+
 # Text from the shell.
 printf '<html>\n<head><title>Test</title></head>\n<body><p>%s</p></body>\n</html>\n' "$(seq -s ' ' 1 200)" > page.html
 printf '<?xml version="1.0" encoding="UTF-8"?>\n<!-- a list -->\n<list>\n%s</list>\n' \

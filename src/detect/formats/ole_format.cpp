@@ -156,9 +156,24 @@ int CompoundDocumentStart(const std::uint8_t* data, std::size_t available) {
   if (available < 8 || std::memcmp(data, kSignature, 8) != 0) return -1;
   OleHeader h;
   if (!ReadHeader(data, available, h)) return -1;
-  const std::uint64_t at = (std::uint64_t{h.directory} + 1) * h.sector_size;
-  if (at + h.sector_size > available) return -1;
-  return RowByDirectory(data + at, h.sector_size);
+  // The directory's chain, as far as the bytes at hand hold it and its table sectors.
+  const std::uint32_t per = h.sector_size / 4;
+  auto sector_at = [&](std::uint32_t sector) -> const std::uint8_t* {
+    const std::uint64_t at = (std::uint64_t{sector} + 1) * h.sector_size;
+    return sector <= kMaxSector && at + h.sector_size <= available ? data + at : nullptr;
+  };
+  std::uint32_t sector = h.directory;
+  for (int hops = 0; hops < 32; ++hops) {
+    const std::uint8_t* directory = sector_at(sector);
+    if (directory == nullptr) return -1;
+    if (const int row = RowByDirectory(directory, h.sector_size); row >= 0) return row;
+    const std::uint32_t index = sector / per;
+    if (index >= 109 || index >= h.fat_sectors) return -1;
+    const std::uint8_t* fat = sector_at(Le32(data + 76 + 4 * index));
+    if (fat == nullptr) return -1;
+    sector = Le32(fat + 4 * (sector % per));
+  }
+  return -1;
 }
 
 bool CompoundStart(const std::uint8_t* data, std::size_t available) {
