@@ -34,6 +34,12 @@ class SectorReader {
   /// Tells the system that bytes [offset, offset + size) will not be read again soon.
   virtual void Forget(std::uint64_t /*offset*/, std::uint64_t /*size*/) {}
 
+  /// True when every byte of [offset, offset + size) is already in the page cache, so
+  /// reading it displaces nothing and it is best left there.
+  [[nodiscard]] virtual bool IsCached(std::uint64_t /*offset*/, std::uint64_t /*size*/) const {
+    return false;
+  }
+
   /// The source's size in bytes.
   [[nodiscard]] virtual std::uint64_t SizeBytes() const = 0;
 

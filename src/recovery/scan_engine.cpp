@@ -160,6 +160,8 @@ class ChunkPipeline {
     const std::size_t want = std::size_t{n + extra} * kSectorSize;
     std::memset(buffer + want, 0, kBufferBytes - want);
     result.valid = n;
+    // What the page cache held before the scan stays; what the scan brought in is dropped.
+    const bool cached = reader_.IsCached(first * kSectorSize, want);
     std::uint32_t examined = 0;
     std::size_t have = 0;
     while (have < want) {
@@ -192,7 +194,7 @@ class ChunkPipeline {
       }
     }
     Detect(buffer, want, examined, result.valid, result);
-    reader_.Forget(first * kSectorSize, std::uint64_t{n} * kSectorSize);
+    if (!cached) reader_.Forget(first * kSectorSize, std::uint64_t{n} * kSectorSize);
     return result;
   }
 

@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -124,6 +126,21 @@ class FileSectorReader final : public SectorReader {
 
   void Forget(std::uint64_t offset, std::uint64_t size) override {
     ::posix_fadvise(fd_, static_cast<off_t>(offset), static_cast<off_t>(size), POSIX_FADV_DONTNEED);
+  }
+
+  [[nodiscard]] bool IsCached(std::uint64_t offset, std::uint64_t size) const override {
+    static const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t first = offset / page * page;
+    const std::uint64_t end = std::min(size_, offset + size);
+    if (end <= first) return false;
+    const std::size_t length = static_cast<std::size_t>(end - first);
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(first));
+    if (map == MAP_FAILED) return false;
+    std::vector<unsigned char> resident((length + page - 1) / page);
+    const bool known = ::mincore(map, length, resident.data()) == 0;
+    ::munmap(map, length);
+    return known && std::all_of(resident.begin(), resident.end(),
+                                [](unsigned char r) { return (r & 1) != 0; });
   }
 
   [[nodiscard]] std::uint64_t SizeBytes() const override { return size_; }
