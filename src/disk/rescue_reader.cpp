@@ -23,7 +23,8 @@ RescueReader::RescueReader(SectorReader& reader, BadSectorMap& map, RescuePolicy
       map_(map),
       policy_(policy),
       block_sectors_(std::max<std::uint32_t>(1, reader.LogicalSectorSize() / 512)),
-      skip_bytes_(std::max<std::uint64_t>(policy.first_skip_bytes, kSector)) {
+      skip_bytes_(std::max<std::uint64_t>(policy.first_skip_bytes, kSector)),
+      first_skip_sectors_(skip_bytes_ / kSector) {
   policy_.max_skip_bytes = std::max(policy_.max_skip_bytes, skip_bytes_);
 }
 
@@ -107,6 +108,7 @@ ForwardRead RescueReader::ReadForward(std::uint64_t offset, void* buffer, std::s
   if (std::string why = LostReason(); !why.empty()) return lose(start, why);
 
   std::uint64_t pos = start;
+  bool failed = false;
   while (pos < end) {
     const auto known = map_.NextKnown(pos, end);
     if (known && known->first == pos) {
@@ -114,9 +116,18 @@ ForwardRead RescueReader::ReadForward(std::uint64_t offset, void* buffer, std::s
       pos = known->end;
       continue;
     }
-    const std::uint64_t piece_end = known ? known->first : end;
-    const ReadResult r =
-        reader_.ReadAt(pos * kSector, bytes + (pos - start) * kSector, (piece_end - pos) * kSector);
+    std::uint64_t piece_end = known ? known->first : end;
+    // Once the disk has failed a read, the page cache would read every readahead window
+    // that meets a bad sector again page by page: from then on read around it.
+    // Such a read fails as a whole: pieces of the first skip's size keep the failure near
+    // the bad sector.
+    const bool uncached = failed || seen_failure_.load(std::memory_order_relaxed);
+    if (uncached) piece_end = std::min(piece_end, pos + first_skip_sectors_);
+    const ReadResult r = uncached
+                             ? reader_.ReadUncached(pos * kSector, bytes + (pos - start) * kSector,
+                                                    (piece_end - pos) * kSector)
+                             : reader_.ReadAt(pos * kSector, bytes + (pos - start) * kSector,
+                                              (piece_end - pos) * kSector);
     const std::uint64_t good = r.bytes / kSector;
     ReadGood(pos, good);
     pos += good;
@@ -128,6 +139,8 @@ ForwardRead RescueReader::ReadForward(std::uint64_t offset, void* buffer, std::s
       }
       return lose(pos, EndedAt(pos));
     }
+    failed = true;
+    seen_failure_.store(true, std::memory_order_relaxed);
     std::uint64_t skip = 0;
     {
       std::lock_guard lock(mutex_);

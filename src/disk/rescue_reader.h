@@ -4,6 +4,7 @@
 #include "disk/cancel_token.h"
 #include "disk/sector_reader.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -46,7 +47,7 @@ class RescueReader {
 
   /// The fast pass over bytes [offset, offset + size), both multiples of 512. Never
   /// reads sector by sector and never reads the sectors the map names; unread sectors
-  /// are zeros in `buffer`.
+  /// are zeros in `buffer`. Reads go through the page cache until the first failure.
   ForwardRead ReadForward(std::uint64_t offset, void* buffer, std::size_t size);
 
   /// Called with runs of sectors that read in a retry pass, in ascending LBA order.
@@ -84,8 +85,10 @@ class RescueReader {
 
   mutable std::mutex mutex_;
   std::uint64_t skip_bytes_;
+  const std::uint64_t first_skip_sectors_;
   std::uint64_t failed_run_bytes_ = 0;
   std::uint64_t skipped_sectors_ = 0;
   std::vector<std::uint64_t> good_lbas_;  ///< the first and the latest sector that read
   std::string lost_reason_;
+  std::atomic<bool> seen_failure_{false};  ///< the fast pass reads around the page cache
 };

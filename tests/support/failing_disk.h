@@ -78,7 +78,7 @@ class FailingDisk {
         return;
       }
     }
-    std::remove(log_.c_str());  // the reads made while attaching are not the test's
+    ClearReads();  // the reads made while attaching are not the test's
   }
 
   ~FailingDisk() {
@@ -110,7 +110,13 @@ class FailingDisk {
     std::rename((control_ + ".new").c_str(), control_.c_str());
   }
 
-  /// The reads that reached the file system since set-up: offset and size in bytes.
+  /// Forgets the reads logged so far.
+  void ClearReads() const {
+    if (::truncate(log_.c_str(), 0) != 0) std::remove(log_.c_str());
+  }
+
+  /// The reads that reached the file system since set-up or ClearReads: offset and size
+  /// in bytes.
   [[nodiscard]] std::vector<std::pair<std::uint64_t, std::size_t>> Reads() const {
     std::vector<std::pair<std::uint64_t, std::size_t>> reads;
     FILE* f = std::fopen(log_.c_str(), "r");

@@ -28,7 +28,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#define MAX_FAULTS 4096
+#define MAX_FAULTS 1024
 
 struct fault {
   uint64_t first, last;
@@ -64,7 +64,7 @@ static int ParseErrno(const char* word, int fallback) {
   return n > 0 ? n : fallback;
 }
 
-static void ReadControl(struct control* c) {
+static void ParseControl(struct control* c) {
   memset(c, 0, sizeof *c);
   c->size = -1;
   FILE* f = fopen(control_path, "r");
@@ -95,6 +95,28 @@ static void ReadControl(struct control* c) {
   fclose(f);
 }
 
+static pthread_mutex_t control_mutex = PTHREAD_MUTEX_INITIALIZER;
+static struct control cached;
+static struct stat cached_stat;
+static int cached_valid;
+
+/// The control file, parsed again only when it changed (it is replaced by rename).
+static void ReadControl(struct control* c) {
+  struct stat st;
+  memset(&st, 0, sizeof st);
+  stat(control_path, &st);
+  pthread_mutex_lock(&control_mutex);
+  if (!cached_valid || st.st_ino != cached_stat.st_ino || st.st_size != cached_stat.st_size ||
+      st.st_mtim.tv_sec != cached_stat.st_mtim.tv_sec ||
+      st.st_mtim.tv_nsec != cached_stat.st_mtim.tv_nsec) {
+    ParseControl(&cached);
+    cached_stat = st;
+    cached_valid = 1;
+  }
+  *c = cached;
+  pthread_mutex_unlock(&control_mutex);
+}
+
 static int64_t FileSize(const struct control* c) {
   if (c->size >= 0) return c->size;
   struct stat st;
@@ -104,10 +126,11 @@ static int64_t FileSize(const struct control* c) {
 static void Log(off_t offset, size_t size, int result) {
   if (log_path == NULL) return;
   pthread_mutex_lock(&log_mutex);
-  FILE* f = fopen(log_path, "a");
+  static FILE* f;
+  if (f == NULL) f = fopen(log_path, "a");
   if (f != NULL) {
     fprintf(f, "%lld %zu %d\n", (long long)offset, size, result);
-    fclose(f);
+    fflush(f);
   }
   pthread_mutex_unlock(&log_mutex);
 }
