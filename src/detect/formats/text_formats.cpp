@@ -19,6 +19,13 @@ constexpr std::array<bool, 256> kText = [] {
   return text;
 }();
 
+/// Text bytes other than braces and the backslash.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain = kText;
+  for (int b : {'{', '}', '\\'}) plain[static_cast<std::size_t>(b)] = false;
+  return plain;
+}();
+
 /// The length of the text run at the start of `p`.
 std::size_t TextRun(const std::uint8_t* p, std::size_t n) {
   std::size_t i = 0;
@@ -111,6 +118,9 @@ class RtfFinder final : public EndFinder {
         ++depth_;
       } else if (b == '}' && --depth_ == 0) {
         closed_ = true;
+      } else {
+        // Plain text up to the next brace, backslash or non-text byte.
+        while (i + 1 < n && kPlain[p[i + 1]]) ++i;
       }
     }
     fed_ += n;
