@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,15 +19,12 @@ constexpr std::size_t kCopyChunk = 1048576;
 /// Closes a descriptor on every way out; a failed close of a written file is a write error.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path)
-      : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {}
+  explicit OutputFile(int fd) : fd_(fd) {}
   ~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
   }
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-
-  [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
 
   /// 0 on success, else the errno of the failure (ENOSPC for a write that fell short).
   int Write(const std::uint8_t* data, std::size_t size) {
@@ -38,6 +37,11 @@ class OutputFile {
     }
     return 0;
   }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   int Close() {
     const int rc = ::close(fd_);
     fd_ = -1;
@@ -48,54 +52,54 @@ class OutputFile {
   int fd_;
 };
 
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
 }  // namespace
 
 FileSaver::FileSaver(SectorReader& reader, std::string folder, std::uint32_t max_size_mb,
-                     std::atomic<bool>& pause, SaveObserver& observer)
+                     const CancelToken& cancel, SaveObserver& observer)
     : reader_(reader),
+      rescue_(reader, bad_map_),
       folder_(std::move(folder)),
-      limit_bytes_(std::uint64_t{max_size_mb} * kCopyChunk),
-      pause_(pause),
+      limit_bytes_(max_size_mb == 0 ? std::numeric_limits<std::uint64_t>::max()
+                                    : std::uint64_t{max_size_mb} * kCopyChunk),
+      cancel_(cancel),
       observer_(observer),
       buffer_(kCopyChunk) {}
 
 SaveTotals FileSaver::Save(const std::vector<std::vector<TfileExt>>& work) {
-  // A Stop that arrives before the save has begun counts: the flag is cleared only at
-  // the end, ready for the next save.
-  struct ClearStop {
-    std::atomic<bool>& stop;
-    ~ClearStop() { stop.store(false); }
-  } clear_stop{stop_};
   totals_ = {};
   amount_ = 0;
   for (const auto& list : work) amount_ += list.size();
   observer_.AmountOfFile(amount_);
   try {
     for (const auto& list : work) {
-      if (pause_.load()) break;
+      if (cancel_.Cancelled()) break;
       CopyFoundFiles(list);
     }
-  } catch (...) {
-    pause_.store(false);
+  } catch (const SaveError& e) {
+    totals_.end = e.end();
     throw;
   }
-  pause_.store(false);
+  if (cancel_.Cancelled()) totals_.end = SaveEnd::kStopped;
   return totals_;
 }
 
 void FileSaver::CopyFoundFiles(const std::vector<TfileExt>& files) {
   observer_.Queue(files.size());
   observer_.CurrentFile("");
-  // The end steps run on every way out: the stop request reaches Pause.
   struct EndSteps {
-    FileSaver& saver;
-    ~EndSteps() {
-      saver.pause_.store(saver.stop_.load());
-      saver.observer_.CurrentFile("");
-    }
-  } end_steps{*this};
+    SaveObserver& observer;
+    ~EndSteps() { observer.CurrentFile(""); }
+  } end_steps{observer_};
   for (const TfileExt& file : files) {
-    if (stop_.load()) break;
+    if (cancel_.Cancelled()) break;
     CopyOne(file);
     ++totals_.files_handled;
     observer_.Processed(totals_.files_handled);
@@ -103,48 +107,66 @@ void FileSaver::CopyFoundFiles(const std::vector<TfileExt>& files) {
   }
 }
 
+int FileSaver::OpenOutput(const std::string& path) {
+  // Not O_TRUNC: what the name stands for is checked before anything is cut. O_NOFOLLOW
+  // refuses a symbolic link; O_NONBLOCK keeps a FIFO without a reader from waiting.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int err = errno;
+    struct stat st {};
+    if (err == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+      throw SaveError("Cannot create file " + path,
+                      "a symbolic link of that name is in the folder; it is left as it is");
+    if (err == ENXIO)
+      throw SaveError("Cannot create file " + path,
+                      "a FIFO of that name is in the folder; it is left as it is");
+    throw SaveError("Cannot create file " + path, std::strerror(err));
+  }
+  OutputFile guard(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw SaveError("Cannot create file " + path, std::strerror(errno));
+  if (!S_ISREG(st.st_mode))
+    throw SaveError(
+        "Cannot create file " + path,
+        std::string(KindOf(st.st_mode)) + " of that name is in the folder; it is left as it is");
+  if (source_.known && st.st_dev == source_.device && st.st_ino == source_.inode)
+    throw SaveError("Cannot create file " + path,
+                    "that is the disk image being recovered; it is left as it is");
+  if (::ftruncate(fd, 0) != 0) throw SaveError("Cannot create file " + path, std::strerror(errno));
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return guard.Release();
+}
+
 void FileSaver::CopyOne(const TfileExt& file) {
   const std::string name = file.FileName();
   observer_.CurrentFile(name);
   std::uint64_t remaining = std::min(file.Size, limit_bytes_);
   if (remaining == 0) return;  // an open-ended record makes no file
+  if (std::string gone = reader_.CheckPresent(); !gone.empty())
+    throw SaveError("The disk can no longer be read", gone, SaveEnd::kSourceLost);
   const std::string path = (std::filesystem::path(folder_) / name).string();
-  OutputFile out(path);
-  if (!out.IsOpen()) throw SaveError("Cannot create file " + path, std::strerror(errno));
+  OutputFile out(OpenOutput(path));
+  // From here on a way out that is not the end of the file leaves it incomplete.
+  totals_.incomplete = name;
   std::uint64_t offset = file.LBA * kSectorSize;
   while (remaining > 0) {
     const auto c = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kCopyChunk));
-    ReadChunk(offset, buffer_.data(), c);
+    std::string lost;
+    if (!rescue_.ReadFilling(offset, buffer_.data(), c, totals_.unreadable_sectors, lost))
+      throw SaveError("The disk can no longer be read", lost, SaveEnd::kSourceLost);
     if (const int err = out.Write(buffer_.data(), c); err != 0)
       throw SaveError("Stream write error", std::strerror(err));
     totals_.bytes_written += c;
     remaining -= c;
     offset += c;
-    if (stop_.load()) break;
+    if (cancel_.Cancelled() && remaining > 0) break;
   }
   if (const int err = out.Close(); err != 0)
     throw SaveError("Stream write error", std::strerror(err));
+  if (remaining > 0) return;  // cut by Stop: stays named as incomplete
+  totals_.incomplete.clear();
   ++totals_.files_written;
   totals_.written.push_back(name);
-}
-
-/// Reads a chunk of a file; sectors that cannot be read are written as zeros and
-/// counted, so the rest of the file is still saved. A vanished disk ends the save.
-void FileSaver::ReadChunk(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
-  const ReadResult r = reader_.ReadAt(offset, buffer, size);
-  if (r.bytes == size) return;
-  if (IsSourceLost(r.error))
-    throw SaveError("The disk can no longer be read", std::strerror(r.error));
-  std::size_t done = r.bytes / kSectorSize * kSectorSize;
-  while (done < size) {
-    const std::size_t n = std::min<std::size_t>(kSectorSize, size - done);
-    const ReadResult one = reader_.ReadAt(offset + done, buffer + done, n);
-    if (one.bytes != n) {
-      if (IsSourceLost(one.error))
-        throw SaveError("The disk can no longer be read", std::strerror(one.error));
-      std::memset(buffer + done, 0, n);
-      ++totals_.unreadable_sectors;
-    }
-    done += n;
-  }
 }

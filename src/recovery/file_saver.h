@@ -1,24 +1,38 @@
 #pragma once
 
+#include "disk/bad_sector_map.h"
+#include "disk/cancel_token.h"
+#include "disk/rescue_reader.h"
 #include "disk/sector_reader.h"
 #include "recovery/found_file.h"
+#include "recovery/output_guard.h"
 
-#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-/// An error that ends a save: "Cannot create file %s" or "Stream write error". `reason`
-/// holds the system's word for it ("No space left on device") when there is one.
+/// How a save ended.
+enum class SaveEnd {
+  kCompleted,
+  kStopped,     ///< the caller's token was cancelled
+  kFailed,      ///< a file could not be created or written
+  kSourceLost,  ///< the disk stopped answering or ended early
+};
+
+/// An error that ends a save: "Cannot create file %s", "Stream write error" or "The disk
+/// can no longer be read". `reason` holds the system's word for it ("No space left on
+/// device") when there is one.
 class SaveError : public std::runtime_error {
  public:
-  SaveError(const std::string& message, std::string reason)
-      : std::runtime_error(message), reason_(std::move(reason)) {}
+  SaveError(const std::string& message, std::string reason, SaveEnd end = SaveEnd::kFailed)
+      : std::runtime_error(message), reason_(std::move(reason)), end_(end) {}
   [[nodiscard]] const std::string& reason() const { return reason_; }
+  [[nodiscard]] SaveEnd end() const { return end_; }
 
  private:
   std::string reason_;
+  SaveEnd end_;
 };
 
 /// How a front end follows a save. Every call comes from the thread that saves.
@@ -38,43 +52,51 @@ class SaveObserver {
 struct SaveTotals {
   std::size_t files_handled = 0;
   std::size_t files_written = 0;
-  std::uint64_t bytes_written = 0;
+  std::uint64_t bytes_written = 0;       ///< including the part of an incomplete file
   std::uint64_t unreadable_sectors = 0;  ///< written as zeros
-  std::vector<std::string> written;      ///< names of the files written, in order
+  std::vector<std::string> written;      ///< names of the files written whole, in order
+  /// The file cut by Stop, a lost source or a write error: it keeps what was written.
+  /// Empty when no file was cut.
+  std::string incomplete;
+  SaveEnd end = SaveEnd::kCompleted;
 };
 
 /// Copies found files from a disk into a folder: each record's sectors from its start,
-/// cut to the per-file limit, into folder/FileName (replacing a file of that name).
+/// cut to the per-file limit, into folder/FileName. Only a regular file of that name is
+/// replaced; a symbolic link, FIFO, device or folder of that name, or the source itself,
+/// ends the save with an error and is left as it was.
 class FileSaver {
  public:
-  /// `pause` is the front end's stop request; Stop() during a save ends it after the
-  /// chunk being written, and passes on to `pause`.
+  /// `cancel` is this save's stop request, owned by the caller: a cancelled token ends
+  /// the save after the chunk being written. `max_size_mb` 0 means no limit.
   FileSaver(SectorReader& reader, std::string folder, std::uint32_t max_size_mb,
-            std::atomic<bool>& pause, SaveObserver& observer);
+            const CancelToken& cancel, SaveObserver& observer);
 
-  /// Saves every list of `work` in order, stopping before a list once `pause` is set.
-  /// Throws SaveError when a file cannot be created or written; the files written so far
-  /// stay. `pause` is false afterwards.
+  /// The source the reader reads, so that no output file can be it.
+  void SetSource(const SourceIdentity& source) { source_ = source; }
+
+  /// Saves every list of `work` in order. Throws SaveError when a file cannot be
+  /// created or written or the source is lost; the files written so far stay, and
+  /// Totals() tells what was saved and which file was cut.
   SaveTotals Save(const std::vector<std::vector<TfileExt>>& work);
-
-  /// Copies one list; throws SaveError as Save does.
-  void CopyFoundFiles(const std::vector<TfileExt>& files);
-
-  /// The copy window's Stop.
-  void Stop() { stop_.store(true); }
 
   [[nodiscard]] const SaveTotals& Totals() const { return totals_; }
 
  private:
+  void CopyFoundFiles(const std::vector<TfileExt>& files);
   void CopyOne(const TfileExt& file);
-  void ReadChunk(std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
+  /// The opened output file `path`, emptied; throws SaveError for anything but a
+  /// regular file that is not the source.
+  int OpenOutput(const std::string& path);
 
   SectorReader& reader_;
+  BadSectorMap bad_map_;
+  RescueReader rescue_;
   std::string folder_;
   std::uint64_t limit_bytes_;
-  std::atomic<bool>& pause_;
+  const CancelToken& cancel_;
   SaveObserver& observer_;
-  std::atomic<bool> stop_{false};
+  SourceIdentity source_;
   std::size_t amount_ = 0;
   SaveTotals totals_;
   std::vector<std::uint8_t> buffer_;

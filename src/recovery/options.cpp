@@ -50,8 +50,9 @@ RecoveryOptions LoadOptions(OptionsStore& store, const OptionFolders& folders) {
   return options;
 }
 
-void SaveOptions(OptionsStore& store, RecoveryOptions& options) {
-  if (!store.Write(kMaxRecoverKey, std::to_string(options.MaxSizeOfRecoverMB)))
-    options.MaxSizeOfRecoverMB = kDefaultMaxRecoverMB;
-  store.Write(kSavePathKey, options.SavePath);
+bool SaveOptions(OptionsStore& store, const RecoveryOptions& options) {
+  const bool limit_written =
+      store.Write(kMaxRecoverKey, std::to_string(options.MaxSizeOfRecoverMB));
+  const bool path_written = store.Write(kSavePathKey, options.SavePath);
+  return limit_written && path_written;
 }

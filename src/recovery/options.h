@@ -34,9 +34,9 @@ struct OptionFolders {
 /// both, the program's folder itself.
 [[nodiscard]] RecoveryOptions LoadOptions(OptionsStore& store, const OptionFolders& folders);
 
-/// Writes both options as text. When "MaxRecover" cannot be written the limit becomes
-/// 20, as a later load would find it.
-void SaveOptions(OptionsStore& store, RecoveryOptions& options);
+/// Writes both options as text. False when either could not be written; the options in
+/// memory keep the user's values either way.
+[[nodiscard]] bool SaveOptions(OptionsStore& store, const RecoveryOptions& options);
 
 /// A whole decimal number, or nothing ("12" yes; "", "12a", "0x10", "-1" no).
 [[nodiscard]] std::optional<std::uint32_t> ParseDecimal(const std::string& text);

@@ -10,6 +10,8 @@
 #include <filesystem>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,7 +35,7 @@ struct SaveFixture {
   explicit SaveFixture(std::size_t sectors = 60000, std::uint32_t max_mb = 20)
       : memory(PatternBytes(sectors)),
         reader(memory),
-        saver(reader, dir.path().string(), max_mb, pause, events) {}
+        saver(reader, dir.path().string(), max_mb, cancel, events) {}
   [[nodiscard]] std::vector<std::uint8_t> Expected(std::uint64_t lba, std::size_t size) const {
     const auto all = PatternBytes(lba + (size + 511) / 512);
     return {all.begin() + static_cast<std::ptrdiff_t>(lba * 512),
@@ -42,7 +44,7 @@ struct SaveFixture {
   TempDir dir;
   MemorySectorReader memory;
   FaultyReader reader;
-  std::atomic<bool> pause{false};
+  CancelToken cancel;
   SaveEvents events;
   FileSaver saver;
 };
@@ -75,12 +77,11 @@ TEST(FileSaver, CutsEachFileToTheLimit) {
   SaveFixture five(20000, 5);
   five.saver.Save({{Record(0, 8 * 1048576)}});
   EXPECT_EQ(fs::file_size(five.dir / "FILE_0.JPG"), 5242880u);
-  // A limit of 0 cuts every file to nothing: no file is made, yet each is handled.
-  SaveFixture zero(100, 0);
-  const SaveTotals totals = zero.saver.Save({{Record(0, 4096)}});
-  EXPECT_EQ(totals.files_handled, 1u);
-  EXPECT_EQ(totals.files_written, 0u);
-  EXPECT_FALSE(fs::exists(zero.dir / "FILE_0.JPG"));
+  // A limit of 0 is no limit.
+  SaveFixture none(60000, 0);
+  const SaveTotals totals = none.saver.Save({{Record(0, 25 * 1048576)}});
+  EXPECT_EQ(totals.files_written, 1u);
+  EXPECT_EQ(fs::file_size(none.dir / "FILE_0.JPG"), 25u * 1048576);
 }
 
 TEST(FileSaver, CountsEveryListIntoOneQueue) {
@@ -93,7 +94,7 @@ TEST(FileSaver, CountsEveryListIntoOneQueue) {
   // Each list first shows its own size, then the files left in the whole save.
   EXPECT_EQ(f.events.queue, (std::vector<std::size_t>{3, 4, 3, 2, 2, 1, 0}));
   EXPECT_FALSE(fs::exists(f.dir / "FILE_2.JPG"));  // size 0: nothing to write
-  EXPECT_FALSE(f.pause.load());
+  EXPECT_EQ(totals.end, SaveEnd::kCompleted);
 }
 
 TEST(FileSaver, ReplacesFilesOfAnEarlierSave) {
@@ -113,26 +114,127 @@ TEST(FileSaver, UnreadableSectorsBecomeZerosAndTheRestIsCopied) {
   EXPECT_EQ(ReadWholeFile(f.dir / "FILE_2000.JPG"), expected);
 }
 
-TEST(FileSaver, AVanishedDiskEndsTheSaveWithAnError) {
-  SaveFixture f;
-  f.reader.LoseAt(3000);
-  try {
-    f.saver.Save({{Record(2000, 4096 * 512), Record(5000, 512)}});
-    FAIL() << "no error";
-  } catch (const SaveError& e) {
-    EXPECT_STREQ(e.what(), "The disk can no longer be read");
-    EXPECT_EQ(e.reason(), "No such device");
+TEST(FileSaver, ALostSourceEndsTheSaveAndNamesTheFileCut) {
+  // A disk that answers "no such device", and an image cut short while it is saved
+  // (reads return nothing with no error before the size the image had).
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<SectorReader>(const fs::path& image)> open;
+    bool cut_before_second = false;  ///< the image is cut as the second file begins
+    const char* incomplete;
+  };
+  const Case cases[] = {
+      {"vanished device",
+       [](const fs::path&) {
+         struct Lost final : SectorReader {
+           Lost() : memory(PatternBytes(60000)), faulty(memory) { faulty.LoseAt(3000); }
+           ReadResult ReadAt(std::uint64_t o, void* b, std::size_t n) override {
+             return faulty.ReadAt(o, b, n);
+           }
+           std::uint64_t SizeBytes() const override { return faulty.SizeBytes(); }
+           MemorySectorReader memory;
+           FaultyReader faulty;
+         };
+         return std::make_unique<Lost>();
+       },
+       false, "FILE_2000.JPG"},
+      {"truncated image",
+       [](const fs::path& image) {
+         const auto bytes = PatternBytes(60000);
+         WriteFile(image.string(), bytes);
+         std::string err;
+         return OpenSectorReader(image.string(), &err);
+       },
+       true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    auto reader = c.open(dir / "disk.img");
+    ASSERT_TRUE(reader);
+    CancelToken cancel;
+    SaveEvents events;
+    FileSaver saver(*reader, out.string(), 20, cancel, events);
+    events.on_file = [&](const std::string& name) {
+      if (c.cut_before_second && name == "FILE_2000.JPG")
+        fs::resize_file(dir / "disk.img", 3000 * 512);
+    };
+    try {
+      saver.Save({{Record(100, 512), Record(2000, 4096 * 512), Record(5000, 512)}});
+      FAIL() << "no error";
+    } catch (const SaveError& e) {
+      EXPECT_STREQ(e.what(), "The disk can no longer be read");
+      EXPECT_EQ(e.end(), SaveEnd::kSourceLost);
+      EXPECT_FALSE(e.reason().empty());
+    }
+    const SaveTotals& totals = saver.Totals();
+    EXPECT_EQ(totals.end, SaveEnd::kSourceLost);
+    EXPECT_EQ(totals.written, std::vector<std::string>{"FILE_100.JPG"});
+    EXPECT_EQ(totals.incomplete, c.incomplete);
+    // A cut file keeps what was read; nothing was made up past the loss.
+    if (fs::exists(out / "FILE_2000.JPG")) {
+      EXPECT_LE(fs::file_size(out / "FILE_2000.JPG"), 1000u * 512);
+    }
+    EXPECT_FALSE(fs::exists(out / "FILE_5000.JPG"));
   }
-  EXPECT_FALSE(f.pause.load());
+}
+
+TEST(FileSaver, RefusesANameThatIsNotARegularFileOrIsTheSource) {
+  TempDir dir;
+  const auto bytes = PatternBytes(100);
+  // The source image itself lies in the folder under the name of the first found file.
+  WriteFile(dir / "FILE_1.TAR", bytes);
+  std::string err;
+  auto image = OpenSectorReader(dir / "FILE_1.TAR", &err);
+  ASSERT_TRUE(image) << err;
+  WriteText(dir / "target.txt", "keep me");
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> make;  ///< puts something at the output name
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"symbolic link", [&](const fs::path& p) { fs::create_symlink(dir / "target.txt", p); },
+       "a symbolic link of that name is in the folder; it is left as it is"},
+      {"FIFO", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+       "a FIFO of that name is in the folder; it is left as it is"},
+      {"folder", [](const fs::path& p) { fs::create_directory(p); }, "Is a directory"},
+      {"source image", [&](const fs::path& p) { fs::create_hard_link(dir / "FILE_1.TAR", p); },
+       "that is the disk image being recovered; it is left as it is"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path out = dir / c.name;
+    fs::create_directories(out);
+    c.make(out / "FILE_2.JPG");
+    CancelToken cancel;
+    SaveEvents events;
+    FileSaver saver(*image, out.string(), 20, cancel, events);
+    saver.SetSource(IdentifySource(dir / "FILE_1.TAR"));
+    try {
+      saver.Save({{Record(1, 512), Record(2, 512), Record(3, 512)}});
+      FAIL() << "no error";
+    } catch (const SaveError& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot create file " + (out / "FILE_2.JPG").string());
+      EXPECT_EQ(e.reason(), c.reason);
+    }
+    EXPECT_EQ(saver.Totals().written, std::vector<std::string>{"FILE_1.JPG"});
+    EXPECT_TRUE(saver.Totals().incomplete.empty());
+    EXPECT_FALSE(fs::exists(out / "FILE_3.JPG"));
+  }
+  EXPECT_EQ(ReadWholeFile(dir / "target.txt").size(), 7u);
+  EXPECT_EQ(ReadWholeFile(dir / "FILE_1.TAR"), bytes);
 }
 
 TEST(FileSaver, CreateAndWriteFailuresEndTheSave) {
   TempDir dir;
   MemorySectorReader memory(PatternBytes(100));
-  std::atomic<bool> pause{false};
+  CancelToken cancel;
   SaveEvents events;
   const std::string missing = (dir.path() / "no" / "such").string();
-  FileSaver saver(memory, missing, 20, pause, events);
+  FileSaver saver(memory, missing, 20, cancel, events);
   try {
     saver.Save({{Record(1, 512), Record(2, 512)}});
     FAIL() << "no error";
@@ -143,7 +245,7 @@ TEST(FileSaver, CreateAndWriteFailuresEndTheSave) {
   EXPECT_EQ(events.processed, 0u);
 
   // A target that fills up: writes past the file-size limit fail like a full disk.
-  FileSaver full(memory, dir.path().string(), 20, pause, events);
+  FileSaver full(memory, dir.path().string(), 20, cancel, events);
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
   ::getrlimit(RLIMIT_FSIZE, &old);
@@ -161,28 +263,29 @@ TEST(FileSaver, CreateAndWriteFailuresEndTheSave) {
   EXPECT_EQ(message, "Stream write error");
   EXPECT_EQ(reason, "File too large");
   EXPECT_EQ(fs::file_size(dir / "FILE_0.JPG"), 4096u);  // what was written stays
+  EXPECT_EQ(full.Totals().incomplete, "FILE_0.JPG");
 }
 
 TEST(FileSaver, StopEndsTheCurrentFileAfterItsChunkAndStartsNoOther) {
   SaveFixture f;
-  f.events.on_file = [&](const std::string&) { f.saver.Stop(); };
+  f.events.on_file = [&](const std::string&) { f.cancel.Cancel(); };
   const SaveTotals totals =
       f.saver.Save({{Record(0, 3 * 1048576), Record(9000, 512)}, {Record(9100, 512, "PDF")}});
   EXPECT_EQ(fs::file_size(f.dir / "FILE_0.JPG"), 1048576u);
   EXPECT_EQ(totals.files_handled, 1u);
+  EXPECT_EQ(totals.files_written, 0u);
+  EXPECT_EQ(totals.incomplete, "FILE_0.JPG");
+  EXPECT_EQ(totals.end, SaveEnd::kStopped);
   EXPECT_EQ(f.events.names, (std::vector<std::string>{"FILE_0.JPG"}));
   EXPECT_FALSE(fs::exists(f.dir / "FILE_9100.PDF"));
-  EXPECT_FALSE(f.pause.load());
 }
 
 TEST(FileSaver, AStopPressedBeforeTheSaveBeginsIsNotLost) {
   SaveFixture f;
-  f.saver.Stop();
+  f.cancel.Cancel();
   const SaveTotals totals = f.saver.Save({{Record(0, 512)}, {Record(5, 512, "PDF")}});
   EXPECT_EQ(totals.files_handled, 0u);
-  EXPECT_FALSE(f.pause.load());
-  // The next save starts afresh.
-  EXPECT_EQ(f.saver.Save({{Record(0, 512)}}).files_written, 1u);
+  EXPECT_EQ(totals.end, SaveEnd::kStopped);
 }
 
 TEST(FormatFileSize, FollowsTheSizeTable) {

@@ -62,15 +62,16 @@ TEST(Options, AVanishedSavePathFallsBackInOrder) {
   EXPECT_EQ(LoadOptions(store, {program, dir / "data2"}).SavePath, program);
 }
 
-TEST(Options, SaveWritesTextAndFallsBackWhenItCannot) {
+TEST(Options, SaveWritesTextAndReportsAFailedWriteKeepingTheUsersValue) {
   MapStore store;
   RecoveryOptions options{12, "/media/rescue"};
-  SaveOptions(store, options);
+  EXPECT_TRUE(SaveOptions(store, options));
   EXPECT_EQ(store.values["MaxRecover"], "12");
   EXPECT_EQ(store.values["Save Path"], "/media/rescue");
   store.read_only = true;
-  SaveOptions(store, options);
-  EXPECT_EQ(options.MaxSizeOfRecoverMB, 20u);
+  options.MaxSizeOfRecoverMB = 7;
+  EXPECT_FALSE(SaveOptions(store, options));
+  EXPECT_EQ(options.MaxSizeOfRecoverMB, 7u);
 }
 
 }  // namespace
