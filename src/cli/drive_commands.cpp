@@ -1,6 +1,7 @@
 // `trawlex drives`: the drive list the window's first page shows.
 
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "disk/drive_details.h"
 #include "disk/drive_list.h"
 
@@ -28,24 +29,6 @@ std::string OneLine(std::string text) {
   for (char& ch : text)
     if (static_cast<unsigned char>(ch) < ' ' || ch == 0x7F) ch = ' ';
   return text;
-}
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (byte < ' ' || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
 }
 
 void PrintTable(const std::vector<DriveRow>& rows, bool details, const std::string& separator) {

@@ -3,7 +3,9 @@
 
 #include "cli/commands.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,21 @@ void PrintUsage(std::FILE* out) {
   for (const Command& c : kCommands) std::fprintf(out, "  %s\n      %s\n", c.usage, c.help);
 }
 
+/// A command's exit code once everything it printed is known to have been written: a
+/// full disk or a closed pipe under stdout is a failure, not a result (exit 3).
+int WithOutputChecked(const char* command, int code) {
+  errno = 0;
+  const bool failed_before = std::ferror(stdout) != 0;
+  const int saved_errno = errno;
+  if (std::fflush(stdout) != 0 || failed_before || std::fclose(stdout) != 0) {
+    const int err = errno != 0 ? errno : saved_errno;
+    std::fprintf(stderr, "trawlex %s: cannot write the output: %s\n", command,
+                 err != 0 ? std::strerror(err) : "write error");
+    return kExitSaveFailed;
+  }
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,7 +65,7 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const Command& c : kCommands)
-    if (name == c.name) return c.run(args);
+    if (name == c.name) return WithOutputChecked(c.name, c.run(args));
   std::fprintf(stderr, "trawlex: unknown command '%s'\n", name.c_str());
   PrintUsage(stderr);
   return kExitUsage;

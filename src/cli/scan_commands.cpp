@@ -1,41 +1,106 @@
 // `trawlex scan` and `trawlex recover`: the same engine calls the window makes.
 
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "cli/source.h"
 #include "detect/file_catalogue.h"
+#include "detect/file_end.h"
 #include "disk/drive_list.h"
 #include "recovery/file_saver.h"
 #include "recovery/format_size.h"
 #include "recovery/options.h"
+#include "recovery/output_guard.h"
 #include "recovery/scan_engine.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include <unistd.h>
 
 namespace {
 
-/// The scan's stop request: Ctrl-C cancels it, as Stop Scan does.
+/// The scan's stop request: Ctrl-C or SIGTERM cancels it, as Stop Scan does.
 CancelToken g_scan_cancel;
-/// The save's stop request, as the copy window's Stop.
-std::atomic<bool> g_pause{false};
+/// The save's stop request, as the copy window's Stop: the Ctrl-C that comes while
+/// files are being saved.
+CancelToken g_save_cancel;
+std::atomic<bool> g_saving{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
-
-/// The save in progress, so that Ctrl-C stops it after the chunk being written.
-std::atomic<FileSaver*> g_saver{nullptr};
-static_assert(std::atomic<FileSaver*>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
   g_scan_cancel.Cancel();
-  g_pause.store(true);
-  if (FileSaver* saver = g_saver.load()) saver->Stop();
+  if (g_saving.load()) g_save_cancel.Cancel();
+}
+
+/// Ctrl-C and SIGTERM both stop the work in hand; what was found is still printed.
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+/// How long a stopped scan or save may take to end before its disk is taken as hung.
+constexpr auto kStopGrace = std::chrono::seconds(1);
+
+/// Runs `work` on a thread of its own and waits for it. Once `cancel` is set the work
+/// has kStopGrace to end; after that it is taken as stuck in a read that never returns,
+/// and false is returned with the thread left behind (the caller then ends the process
+/// without waiting on it). True when the work ended.
+template <typename Work>
+bool RunAbandonable(const CancelToken& cancel, Work work) {
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable ended_cv;
+    bool ended = false;
+  };
+  auto shared = std::make_shared<Shared>();
+  std::exception_ptr failure;
+  std::thread thread([shared, &work, &failure] {
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    std::lock_guard lock(shared->mutex);
+    shared->ended = true;
+    shared->ended_cv.notify_all();
+  });
+  std::unique_lock lock(shared->mutex);
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  while (!shared->ended) {
+    if (!deadline && cancel.Cancelled()) deadline = std::chrono::steady_clock::now() + kStopGrace;
+    if (deadline && std::chrono::steady_clock::now() >= *deadline) {
+      thread.detach();
+      return false;
+    }
+    // A signal handler cannot notify: the cancel is looked at ten times a second.
+    shared->ended_cv.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  lock.unlock();
+  thread.join();
+  if (failure) std::rethrow_exception(failure);
+  return true;
+}
+
+/// Ends the process at once, after what was printed has gone out, without running the
+/// destructors that would wait on a thread stuck in a read.
+[[noreturn]] void LeaveStuckThread(const char* command, int code) {
+  std::fprintf(stderr, "trawlex %s: stopped; the disk did not answer\n", command);
+  const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  std::fflush(stderr);
+  std::_Exit(written ? code : kExitSaveFailed);
 }
 
 /// A progress line on stderr while the scan runs, when stderr is a terminal.
@@ -67,15 +132,6 @@ class ProgressLine final : public ScanObserver {
   std::chrono::steady_clock::time_point started_;
 };
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    if (ch == '"' || ch == '\\') out += '\\';
-    out += ch;
-  }
-  return out + "\"";
-}
-
 /// Every found file, in scan order.
 std::vector<TfileExt> AllFiles(const FoundTypeRows& rows) {
   std::vector<TfileExt> files;
@@ -101,22 +157,38 @@ void PrintTable(const FoundTypeRows& rows, const ScanSummary& s) {
       s.seconds, s.seconds > 0 ? mb / s.seconds : 0.0);
 }
 
-void PrintTsv(const FoundTypeRows& rows) {
-  std::printf("lba\tsize\ttype\tname\n");
-  for (const TfileExt& f : AllFiles(rows))
-    std::printf("%llu\t%llu\t%s\t%s\n", static_cast<unsigned long long>(f.LBA),
-                static_cast<unsigned long long>(f.Size), std::string(f.FileType()).c_str(),
-                f.FileName().c_str());
+/// Which way the scan ended, as JSON names it.
+const char* EndName(ScanEnd end) {
+  switch (end) {
+    case ScanEnd::kCompleted:
+      return "completed";
+    case ScanEnd::kStopped:
+      return "stopped";
+    default:
+      return "source lost";
+  }
 }
 
-void PrintJson(const FoundTypeRows& rows, const ScanSummary& s) {
+void PrintTsv(const FoundTypeRows& rows, bool real_ends) {
+  std::printf(real_ends ? "lba\tsize\ttype\tname\tend\n" : "lba\tsize\ttype\tname\n");
+  for (const TfileExt& f : AllFiles(rows)) {
+    std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(f.LBA),
+                static_cast<unsigned long long>(f.Size), std::string(f.FileType()).c_str(),
+                f.FileName().c_str());
+    if (real_ends) std::printf("\t%s", std::string(EndReasonName(f.End)).c_str());
+    std::printf("\n");
+  }
+}
+
+void PrintJson(const FoundTypeRows& rows, const ScanSummary& s, bool real_ends) {
   std::ostringstream out;
   out << "{\"files\":[";
   bool first = true;
   for (const TfileExt& f : AllFiles(rows)) {
     out << (first ? "" : ",") << "{\"lba\":" << f.LBA << ",\"size\":" << f.Size
-        << ",\"type\":" << JsonString(f.FileType()) << ",\"name\":" << JsonString(f.FileName())
-        << "}";
+        << ",\"type\":" << JsonString(f.FileType()) << ",\"name\":" << JsonString(f.FileName());
+    if (real_ends) out << ",\"end\":" << JsonString(EndReasonName(f.End));
+    out << "}";
     first = false;
   }
   out << "],\"counts\":{";
@@ -127,7 +199,9 @@ void PrintJson(const FoundTypeRows& rows, const ScanSummary& s) {
     first = false;
   }
   out << "},\"sectors\":" << s.examined << ",\"total_sectors\":" << s.total_sectors
-      << ",\"unreadable\":" << s.unreadable << ",\"seconds\":" << s.seconds << "}\n";
+      << ",\"unreadable\":" << s.unreadable << ",\"seconds\":" << s.seconds
+      << ",\"end\":" << JsonString(EndName(s.reason)) << ",\"message\":" << JsonString(s.error)
+      << "}\n";
   std::fputs(out.str().c_str(), stdout);
 }
 
@@ -144,16 +218,52 @@ bool TakeOption(std::vector<std::string>& args, const std::string& name, std::st
   return true;
 }
 
+/// Takes a flag without a value out of `args`; true when it was there.
+bool TakeFlag(std::vector<std::string>& args, const std::string& name) {
+  const auto it = std::find(args.begin(), args.end(), name);
+  if (it == args.end()) return false;
+  args.erase(it);
+  return true;
+}
+
+/// The scan options both commands take: `--real-ends`, and the failing-disk options
+/// `--retry-passes N` and `--bad-map FILE`.
+struct ScanFlags {
+  bool real_ends = false;
+  std::optional<std::uint32_t> retry_passes;
+  std::string bad_map;
+};
+
+bool TakeScanFlags(std::vector<std::string>& args, ScanFlags& flags, std::string* err) {
+  flags.real_ends = TakeFlag(args, "--real-ends");
+  std::string passes;
+  if (!TakeOption(args, "--retry-passes", passes) ||
+      !TakeOption(args, "--bad-map", flags.bad_map)) {
+    *err = "an option is missing its value";
+    return false;
+  }
+  if (!passes.empty()) {
+    flags.retry_passes = ParseDecimal(passes);
+    if (!flags.retry_passes) {
+      *err = "'" + passes + "' is not a valid number of retry passes";
+      return false;
+    }
+  }
+  return true;
+}
+
 /// What scan and recover share: the source opened, the scan run with Ctrl-C as Stop.
 struct ScanRun {
   DiskInfo disk;
   FoundTypeRows rows;
   ScanSummary summary;
   std::unique_ptr<SectorReader> reader;
+  std::string path;  ///< the disk or image read
+  BadSectorMap bad_map;
 };
 
-/// Opens the source and scans it. Returns an exit code, kExitDone when the scan ran.
-int RunScan(const char* command, const SourceArgs& source, ScanRun& run) {
+/// Opens the source. Returns an exit code, kExitDone when it is open.
+int OpenSource(const char* command, const SourceArgs& source, ScanRun& run) {
   DriveTable& table = DefaultDriveTable();
   std::string err;
   const int drive = ResolveDrive(table, source, &err);
@@ -162,10 +272,11 @@ int RunScan(const char* command, const SourceArgs& source, ScanRun& run) {
     return kExitSourceUnreadable;
   }
   int error_number = 0;
+  run.path = table.Find(drive)->path;
   run.reader = table.Open(drive, &err, &error_number);
   if (!run.reader) {
-    std::fprintf(stderr, "trawlex %s: cannot read %s: %s\n", command,
-                 table.Find(drive)->path.c_str(), err.c_str());
+    std::fprintf(stderr, "trawlex %s: cannot read %s: %s\n", command, run.path.c_str(),
+                 err.c_str());
     if (IsAccessRefused(error_number))
       std::fprintf(stderr, "trawlex %s: %s\n", command,
                    ::geteuid() == 0
@@ -175,9 +286,22 @@ int RunScan(const char* command, const SourceArgs& source, ScanRun& run) {
   }
   run.disk.SetDriveNumber(drive);
   run.disk.SetSectorCount(run.reader->SectorCount());
-  std::signal(SIGINT, OnInterrupt);
+  return kExitDone;
+}
+
+/// Scans the opened source. Returns an exit code, kExitDone when the scan ran. A scan
+/// stuck in a disk that stopped answering prints what was found and ends the process.
+int RunScan(const char* command, ScanRun& run, const ScanOptions& options,
+            void (*print_found)(const ScanRun&)) {
+  CatchStopSignals();
   ProgressLine progress;
-  run.summary = ScanDisk(*run.reader, run.disk, run.rows, g_scan_cancel, progress);
+  const bool ended = RunAbandonable(g_scan_cancel, [&] {
+    run.summary = ScanDisk(*run.reader, run.disk, run.rows, g_scan_cancel, progress, options);
+  });
+  if (!ended) {
+    print_found(run);
+    LeaveStuckThread(command, kExitSourceUnreadable);
+  }
   if (run.summary.reason == ScanEnd::kStopped)
     std::fprintf(stderr, "trawlex %s: stopped at sector %llu\n", command,
                  static_cast<unsigned long long>(run.summary.examined));
@@ -188,13 +312,54 @@ int RunScan(const char* command, const SourceArgs& source, ScanRun& run) {
   return kExitDone;
 }
 
+/// Loads the bad-sector map named by --bad-map, when there is one.
+bool LoadBadMap(const char* command, const ScanFlags& flags, ScanRun& run, ScanOptions& options) {
+  if (flags.retry_passes) options.retry_passes = static_cast<int>(*flags.retry_passes);
+  if (flags.bad_map.empty()) return true;
+  std::string err;
+  std::error_code ec;
+  if (std::filesystem::exists(flags.bad_map, ec) && !run.bad_map.Load(flags.bad_map, &err)) {
+    std::fprintf(stderr, "trawlex %s: cannot read the bad-sector map %s: %s\n", command,
+                 flags.bad_map.c_str(), err.c_str());
+    return false;
+  }
+  options.bad_map = &run.bad_map;
+  return true;
+}
+
+/// Writes back the bad-sector map named by --bad-map with what the scan learned.
+bool StoreBadMap(const char* command, const ScanFlags& flags, const ScanRun& run) {
+  if (flags.bad_map.empty()) return true;
+  std::string err;
+  if (run.bad_map.Save(flags.bad_map, &err)) return true;
+  std::fprintf(stderr, "trawlex %s: cannot write the bad-sector map %s: %s\n", command,
+               flags.bad_map.c_str(), err.c_str());
+  return false;
+}
+
+// The found list as each format prints it; a scan left behind prints it the same way.
+std::string g_format = "table";
+bool g_real_ends = false;
+
+void PrintFound(const ScanRun& run) {
+  if (g_format == "tsv") {
+    PrintTsv(run.rows, g_real_ends);
+  } else if (g_format == "json") {
+    PrintJson(run.rows, run.summary, g_real_ends);
+  } else {
+    PrintTable(run.rows, run.summary);
+  }
+}
+
 }  // namespace
 
 int RunScanCommand(std::vector<std::string>& args) {
   std::string format = "table", err;
+  ScanFlags flags;
   if (!TakeOption(args, "--format", format)) err = "--format needs table, tsv or json";
   SourceArgs source;
-  if (err.empty() && !ParseSource(args, source, &err)) {
+  if (err.empty() && !TakeScanFlags(args, flags, &err)) {
+  } else if (err.empty() && !ParseSource(args, source, &err)) {
   } else if (err.empty() && !args.empty()) {
     err = "unexpected argument '" + args[0] + "'";
   } else if (err.empty() && format != "table" && format != "tsv" && format != "json") {
@@ -204,15 +369,16 @@ int RunScanCommand(std::vector<std::string>& args) {
     std::fprintf(stderr, "trawlex scan: %s\n", err.c_str());
     return kExitUsage;
   }
+  g_format = format;
+  g_real_ends = flags.real_ends;
   ScanRun run;
-  if (const int rc = RunScan("scan", source, run); rc != kExitDone) return rc;
-  if (format == "tsv") {
-    PrintTsv(run.rows);
-  } else if (format == "json") {
-    PrintJson(run.rows, run.summary);
-  } else {
-    PrintTable(run.rows, run.summary);
-  }
+  if (const int rc = OpenSource("scan", source, run); rc != kExitDone) return rc;
+  ScanOptions options;
+  options.real_ends = flags.real_ends;
+  if (!LoadBadMap("scan", flags, run, options)) return kExitUsage;
+  if (const int rc = RunScan("scan", run, options, PrintFound); rc != kExitDone) return rc;
+  PrintFound(run);
+  if (!StoreBadMap("scan", flags, run)) return kExitSaveFailed;
   return run.summary.reason == ScanEnd::kSourceLost ? kExitSourceUnreadable : kExitDone;
 }
 
@@ -233,10 +399,36 @@ bool ParseTypes(const std::string& list, std::vector<bool>& wanted, std::string*
   return true;
 }
 
+/// The nearest folder of `path` (itself or a parent) that exists.
+std::string ExistingFolder(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path, ec);
+  while (!p.empty() && !std::filesystem::exists(p, ec) && p != p.parent_path()) p = p.parent_path();
+  return p.string();
+}
+
+/// Follows the save for the moment its disk stops answering: the file being written.
+class SaveWatch final : public SaveObserver {
+ public:
+  void CurrentFile(const std::string& name) override {
+    std::lock_guard lock(mutex_);
+    if (!name.empty()) current_ = name;
+  }
+  [[nodiscard]] std::string Current() {
+    std::lock_guard lock(mutex_);
+    return current_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string current_;
+};
+
 }  // namespace
 
 int RunRecoverCommand(std::vector<std::string>& args) {
   std::string out_dir, types, max_mb_text = "20", err;
+  ScanFlags flags;
   if (!TakeOption(args, "-o", out_dir) || !TakeOption(args, "--types", types) ||
       !TakeOption(args, "--max-mb", max_mb_text))
     err = "an option is missing its value";
@@ -245,17 +437,31 @@ int RunRecoverCommand(std::vector<std::string>& args) {
   SourceArgs source;
   if (err.empty()) {
     max_mb = ParseDecimal(max_mb_text);
-    if (!max_mb) err = "'" + max_mb_text + "' is not a valid integer value";
+    if (!max_mb)
+      err = "'" + max_mb_text +
+            "' is not a valid integer value (a whole number of MB, 0 for no limit)";
   }
   if (err.empty() && out_dir.empty()) err = "name the folder to save into with -o DIR";
   if (err.empty() && !types.empty()) ParseTypes(types, wanted, &err);
-  if (err.empty() && !ParseSource(args, source, &err)) {
+  if (err.empty() && !TakeScanFlags(args, flags, &err)) {
+  } else if (err.empty() && !ParseSource(args, source, &err)) {
   } else if (err.empty() && !args.empty()) {
     err = "unexpected argument '" + args[0] + "'";
   }
   if (!err.empty()) {
     std::fprintf(stderr, "trawlex recover: %s\n", err.c_str());
     return kExitUsage;
+  }
+
+  // The source first: a missing disk leaves no folder behind.
+  ScanRun run;
+  if (const int rc = OpenSource("recover", source, run); rc != kExitDone) return rc;
+  const SourceIdentity identity = IdentifySource(run.path);
+  if (const std::string problem = OutputFolderProblem(identity, ExistingFolder(out_dir));
+      !problem.empty()) {
+    std::fprintf(stderr, "trawlex recover: will not save into %s: %s\n", out_dir.c_str(),
+                 problem.c_str());
+    return kExitSaveFailed;
   }
   std::error_code ec;
   std::filesystem::create_directories(out_dir, ec);
@@ -265,33 +471,55 @@ int RunRecoverCommand(std::vector<std::string>& args) {
     return kExitSaveFailed;
   }
 
-  ScanRun run;
-  if (const int rc = RunScan("recover", source, run); rc != kExitDone) return rc;
+  g_format = "table";
+  ScanOptions options;
+  options.real_ends = flags.real_ends;
+  options.size_limit = std::uint64_t{*max_mb} << 20;
+  if (!LoadBadMap("recover", flags, run, options)) return kExitUsage;
+  if (const int rc = RunScan("recover", run, options, PrintFound); rc != kExitDone) return rc;
   PrintTable(run.rows, run.summary);
+  if (!StoreBadMap("recover", flags, run)) return kExitSaveFailed;
   if (run.summary.reason == ScanEnd::kSourceLost) return kExitSourceUnreadable;
 
   std::vector<std::vector<TfileExt>> work;
   for (int k = 0; k < run.rows.size(); ++k)
     if (wanted[static_cast<std::size_t>(k)] && run.rows[k].Count() > 0)
       work.push_back(run.rows[k].Files());
-  SaveObserver quiet;    // the saved names are printed once the save has ended
-  g_pause.store(false);  // a Ctrl-C that stopped the scan still saves what was found
-  FileSaver saver(*run.reader, out_dir, *max_mb, g_pause, quiet);
-  g_saver.store(&saver);
-  struct Unregister {
-    ~Unregister() { g_saver.store(nullptr); }
-  } unregister;
-  try {
-    const SaveTotals totals = saver.Save(work);
-    for (const auto& name : totals.written) std::printf("saved %s\n", name.c_str());
-    std::printf("saved %zu files (%s) into %s", totals.files_written,
-                FormatFileSize(totals.bytes_written).c_str(), out_dir.c_str());
-    if (totals.unreadable_sectors > 0)
-      std::printf(", %llu unreadable sectors written as zeros",
-                  static_cast<unsigned long long>(totals.unreadable_sectors));
-    std::printf("\n");
-  } catch (const SaveError& e) {
-    std::fprintf(stderr, "trawlex recover: %s (%s)\n", e.what(), e.reason().c_str());
+  // A Ctrl-C that stopped the scan still saves what was found; the next one stops the save.
+  SaveWatch watch;
+  FileSaver saver(*run.reader, out_dir, *max_mb, g_save_cancel, watch);
+  saver.SetSource(identity);
+  g_saving.store(true);
+  std::optional<SaveError> failure;
+  const bool ended = RunAbandonable(g_save_cancel, [&] {
+    try {
+      saver.Save(work);
+    } catch (const SaveError& e) {
+      failure = e;
+    }
+  });
+  if (!ended) {
+    std::fprintf(stderr, "trawlex recover: %s is incomplete\n", watch.Current().c_str());
+    LeaveStuckThread("recover", kExitSourceUnreadable);
+  }
+  g_saving.store(false);
+  const SaveTotals& totals = saver.Totals();
+  for (const auto& name : totals.written) std::printf("saved %s\n", name.c_str());
+  if (!totals.incomplete.empty())
+    std::printf("%s %s (incomplete: it keeps what was written)\n", failure ? "failed" : "stopped",
+                totals.incomplete.c_str());
+  std::printf("saved %zu files (%s) into %s", totals.files_written,
+              FormatFileSize(totals.bytes_written).c_str(), out_dir.c_str());
+  if (totals.unreadable_sectors > 0)
+    std::printf(", %llu unreadable sectors written as zeros",
+                static_cast<unsigned long long>(totals.unreadable_sectors));
+  std::printf("\n");
+  if (failure) {
+    std::fprintf(stderr, "trawlex recover: %s (%s)\n", failure->what(), failure->reason().c_str());
+    return failure->end() == SaveEnd::kSourceLost ? kExitSourceUnreadable : kExitSaveFailed;
+  }
+  if (totals.end == SaveEnd::kStopped) {
+    std::fprintf(stderr, "trawlex recover: the save was stopped\n");
     return kExitSaveFailed;
   }
   return kExitDone;

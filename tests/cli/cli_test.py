@@ -75,9 +75,6 @@ class SampleImage(unittest.TestCase):
 
     def test_recover_chosen_types_with_a_limit(self):
         out = os.path.join(self.dir, "only-pictures")
-        result = run("recover", self.image, "-o", out, "--types", "JPG,TIF", "--max-mb", "0")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(os.listdir(out), [])
         result = run("recover", self.image, "-o", out, "--types", "JPG,TIF", "--max-mb", "1")
         names = sorted(os.listdir(out))
         self.assertTrue(names and all(n.endswith((".JPG", ".TIF")) for n in names), names)
