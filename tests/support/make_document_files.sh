@@ -122,6 +122,20 @@ entry = (vint(2) + vint(2) + vint(len(payload)) + vint(0) + vint(0) + vint(len(p
 rar5 = b'Rar!\x1a\x07\x01\x00' + main + rar5_block(entry, payload) + rar5_block(vint(5) + vint(0) + vint(0))
 open('files5.rar', 'wb').write(rar5)
 
+# ZIP entries with data descriptors that lack their optional signature (older writers).
+def unsigned_zip():
+    out, central = b'', b''
+    for i, data in enumerate((payload, payload[:777])):
+        nm = b'part%d.txt' % i
+        crc = zlib.crc32(data)
+        local = struct.pack('<IHHHHHIIIHH', 0x04034B50, 10, 8, 0, 0, 0x21, 0, 0, 0, len(nm), 0) + nm
+        central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 10, 10, 8, 0, 0, 0x21, crc, len(data),
+                               len(data), len(nm), 0, 0, 0, 0, 0, len(out)) + nm
+        out += local + data + struct.pack('<III', crc, len(data), len(data))
+    end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, 2, 2, len(central), len(out), 0)
+    return out + central + end
+open('unsigned.zip', 'wb').write(unsigned_zip())
+
 def lzh(level):
     if level == 0:
         rest = b'-lh0-' + struct.pack('<IIIBB', len(payload), len(payload), 0x57000000, 0x20, 0)
@@ -229,7 +243,7 @@ struct.pack_into('<HHHH', dos, 2, 1000 % 512, 2, 0, 2)
 struct.pack_into('<H', dos, 0x18, 0x1C)
 open('dos.exe', 'wb').write(bytes(dos))
 PY
-for f in files.rar:RAR files5.rar:RAR files.lzh:LZH files2.lzh:LZH letter.doc:DOC sheet.xls:XLS \
+for f in unsigned.zip:ZIP files.rar:RAR files5.rar:RAR files.lzh:LZH files2.lzh:LZH letter.doc:DOC sheet.xls:XLS \
          slides.ppt:PPT other.doc:DOC drawing.vsd:VSD mail.pst:PST guide.hlp:HLP stock.dbf:DBF \
          tool.exe:EXE dos.exe:EXE; do
   add "${f%%:*}" "${f##*:}"

@@ -60,7 +60,7 @@ class ZipFinder final : public RecordWalker {
         if (streamed_ && !sized_) {
           // Sizes only after the data: find the descriptor's signature.
           phase_ = Phase::kSought;
-          Seek("PK\x07\x08", 4);
+          Seek("PK", 4);
           return NeedMore();
         }
         if (streamed_) {
@@ -95,16 +95,24 @@ class ZipFinder final : public RecordWalker {
           return NeedMore();
         }
         if (!sized_) {
-          phase_ = Phase::kDescriptorBody;
-          Seek("PK\x07\x08", 4);  // a look-alike inside the data: look further
           phase_ = Phase::kSought;
+          Seek("PK", 4);  // a look-alike inside the data: look further
           return NeedMore();
         }
         return BrokenAt(at - 4);
       }
       case Phase::kSought:
-        phase_ = Phase::kDescriptorBody;
-        Gather(12);
+        // A signed descriptor; or, after one without a signature (12 or 20 bytes), the
+        // next entry or the central directory.
+        if (r[2] == 0x07 && r[3] == 0x08) {
+          phase_ = Phase::kDescriptorBody;
+          Gather(12);
+          return NeedMore();
+        }
+        if (((r[2] == 0x03 && r[3] == 0x04) || (r[2] == 0x01 && r[3] == 0x02)) &&
+            at >= data_start_ + (zip64_ ? 20 : 12))
+          return OnSignature(r, at);
+        Seek("PK", 4);
         return NeedMore();
       case Phase::kCentral:
         phase_ = Phase::kSignature;
