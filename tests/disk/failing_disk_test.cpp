@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,10 +89,22 @@ TEST_P(RescueOverFaultyReader, SkipsAheadThenNarrowsDownToTheBadSectors) {
   BadSectorMap map;
   RescueReader rescue(faulty, map);
 
+  // Four readers at once, as a scan's workers read, each chunk in its own order.
   ScanResult scan;
   scan.bytes.resize(pattern.size());
-  for (std::uint64_t lba = 0; lba < kSectors; lba += kChunk)
-    EXPECT_FALSE(rescue.ReadForward(lba * 512, scan.bytes.data() + lba * 512, kChunk * 512).lost);
+  std::atomic<int> lost_reads{0};
+  {
+    std::vector<std::jthread> workers;
+    for (std::uint64_t w = 0; w < 4; ++w)
+      workers.emplace_back([&, w] {
+        for (std::uint64_t c = w; c < kSectors / kChunk; c += 4)
+          lost_reads +=
+              rescue
+                  .ReadForward(c * kChunk * 512, scan.bytes.data() + c * kChunk * 512, kChunk * 512)
+                  .lost;
+      });
+  }
+  EXPECT_EQ(lost_reads, 0);
   EXPECT_LE(faulty.Requests().size(), GetParam().max_forward_reads);
   EXPECT_EQ(map.Count(SectorState::kBad), 0u) << "nothing is bad before it was tried on its own";
 
