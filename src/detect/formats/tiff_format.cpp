@@ -1,0 +1,260 @@
+#include "detect/formats/image_records.h"
+#include "detect/formats/media_walker.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace media {
+namespace {
+
+constexpr std::size_t kCapacity = 16384;
+constexpr std::size_t kMaxPending = 32, kMaxGroups = 16;
+
+/// Bytes per value of each field type (0: unknown type).
+unsigned TypeSize(unsigned type) {
+  static constexpr std::array<std::uint8_t, 19> kSizes{0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
+                                                       8, 4, 8, 4, 0, 0, 8, 8, 8};
+  return type < kSizes.size() ? kSizes[type] : 0;
+}
+
+bool IsTiffHeader(const std::uint8_t* d) {
+  return (d[0] == 'I' && d[1] == 'I' && d[2] == 42 && d[3] == 0) ||
+         (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && d[3] == 42);
+}
+
+/// The largest extent of the directories, their value arrays, strips and tiles, and the
+/// directories they lead to (next, sub-, EXIF, GPS, interoperability). Offsets are
+/// learnt as the bytes go by and visited in ascending order; a directory or array that
+/// lies behind what was already passed, or more of them than a small table holds,
+/// makes the end unknown.
+class TiffFinder final : public Walker {
+ public:
+  TiffFinder() : Walker(kCapacity) { Gather(8); }
+
+ private:
+  enum class Kind : std::uint8_t { kHeader, kIfdCount, kIfd, kOffsets, kCounts, kSubIfds, kEnd };
+  struct Pending {
+    std::uint64_t offset;
+    std::uint32_t count;
+    Kind kind;
+    std::uint8_t type, group;
+  };
+  /// The strips or tiles of one directory: the end of the farthest piece is its offset
+  /// plus its own count when the offsets came first, else plus the largest count.
+  struct Group {
+    std::uint64_t max_offset = 0, max_count = 0, count_at_max = 0;
+    std::uint32_t max_index = 0;
+    bool offsets = false, counts = false, exact = false;
+  };
+
+  std::uint32_t U16(const std::uint8_t* p) const { return big_ ? Be16(p) : Le16(p); }
+  std::uint32_t U32(const std::uint8_t* p) const { return big_ ? Be32(p) : Le32(p); }
+  std::uint64_t Value(const std::uint8_t* p, unsigned type) const {
+    switch (TypeSize(type)) {
+      case 1:
+        return *p;
+      case 2:
+        return U16(p);
+      default:
+        return U32(p);
+    }
+  }
+
+  EndVerdict OnRecord(const std::uint8_t* r, std::size_t size, std::uint64_t at) override {
+    switch (kind_) {
+      case Kind::kHeader:
+        big_ = r[0] == 'M';
+        extent_ = 8;
+        if (!Add({U32(r + 4), 0, Kind::kIfdCount, 0, 0})) return Unknown();
+        return Next();
+      case Kind::kIfdCount: {
+        const unsigned entries = U16(r);
+        if (entries == 0) return BrokenAt(at);
+        if (entries * 12u + 4 > Capacity()) return Unknown();
+        kind_ = Kind::kIfd;
+        Gather(entries * 12u + 4);
+        return NeedMore();
+      }
+      case Kind::kIfd:
+        return OnDirectory(r, (size - 4) / 12, at);
+      case Kind::kOffsets:
+      case Kind::kCounts:
+      case Kind::kSubIfds:
+        return OnArray(r, size);
+      case Kind::kEnd:
+        return EndsAt(at);
+    }
+    return BrokenAt(at);
+  }
+
+  EndVerdict OnDirectory(const std::uint8_t* e, std::size_t entries, std::uint64_t at) {
+    extent_ = std::max(extent_, at + entries * 12 + 4);
+    if (groups_ == kMaxGroups) return Unknown();
+    const std::uint8_t group = static_cast<std::uint8_t>(groups_++);
+    std::uint64_t thumbnail = 0, thumbnail_length = 0;
+    for (std::size_t i = 0; i < entries; ++i, e += 12) {
+      const unsigned tag = U16(e), type = U16(e + 2);
+      const std::uint32_t count = U32(e + 4);
+      if (type == 0 || type > 18) return BrokenAt(at - 2);
+      const unsigned unit = TypeSize(type);
+      if (unit == 0) continue;
+      const std::uint64_t bytes = std::uint64_t{unit} * count;
+      const bool inline_values = bytes <= 4;
+      const std::uint64_t where = inline_values ? 0 : U32(e + 8);
+      if (!inline_values) extent_ = std::max(extent_, where + bytes);
+      Kind kind = Kind::kEnd;
+      if (tag == 273 || tag == 324) kind = Kind::kOffsets;
+      if (tag == 279 || tag == 325) kind = Kind::kCounts;
+      if (tag == 330 || tag == 34665 || tag == 34853 || tag == 40965) kind = Kind::kSubIfds;
+      if (tag == 513 && count == 1) thumbnail = Value(e + 8, type);
+      if (tag == 514 && count == 1) thumbnail_length = Value(e + 8, type);
+      if (kind == Kind::kEnd || count == 0 || (unit != 2 && unit != 4)) continue;
+      if (inline_values) {
+        OnValues(kind, group, e + 8, type, count, 0);
+        if (kind != Kind::kSubIfds)
+          (kind == Kind::kOffsets ? group_[group].offsets : group_[group].counts) = true;
+      } else if (!Add({where, count, kind, static_cast<std::uint8_t>(type), group})) {
+        return Unknown();
+      }
+    }
+    if (thumbnail > 0 && thumbnail_length > 0)
+      extent_ = std::max(extent_, thumbnail + thumbnail_length);
+    if (const std::uint32_t next = U32(e); next != 0 && !Add({next, 0, Kind::kIfdCount, 0, 0}))
+      return Unknown();
+    return Next();
+  }
+
+  /// `count` values of an array from its `first`-th on.
+  void OnValues(Kind kind, std::uint8_t group, const std::uint8_t* p, unsigned type,
+                std::uint32_t count, std::uint32_t first) {
+    const unsigned unit = TypeSize(type);
+    Group& g = group_[group];
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint64_t v = Value(p + i * unit, type);
+      if (kind == Kind::kSubIfds) {
+        if (v != 0) overflow_ |= !Add({v, 0, Kind::kIfdCount, 0, 0});
+      } else if (kind == Kind::kOffsets) {
+        if (v >= g.max_offset) g.max_offset = v, g.max_index = first + i;
+      } else {
+        g.max_count = std::max(g.max_count, v);
+        if (g.offsets && first + i == g.max_index) g.count_at_max = v, g.exact = true;
+      }
+    }
+  }
+
+  EndVerdict OnArray(const std::uint8_t* r, std::size_t size) {
+    const unsigned unit = TypeSize(array_.type);
+    const auto values = static_cast<std::uint32_t>(size / unit);
+    OnValues(array_.kind, array_.group, r, array_.type, values, done_);
+    done_ += values;
+    if (overflow_) return Unknown();
+    if (done_ < array_.count) {
+      Gather(std::min<std::uint64_t>((array_.count - done_) * std::uint64_t{unit},
+                                     Capacity() / unit * unit));
+      return NeedMore();
+    }
+    Group& g = group_[array_.group];
+    (array_.kind == Kind::kOffsets ? g.offsets : g.counts) = true;
+    return Next();
+  }
+
+  bool Add(const Pending& item) {
+    if (pending_count_ == kMaxPending) return false;
+    pending_[pending_count_++] = item;
+    return true;
+  }
+
+  /// Visits the nearest offset still to come, or ends after the farthest extent.
+  EndVerdict Next() {
+    // Strip groups whose offsets and counts were both read (inline values count too).
+    for (std::size_t i = 0; i < groups_; ++i) {
+      const Group& g = group_[i];
+      if (g.max_offset > 0 && g.max_count > 0)
+        extent_ = std::max(extent_, g.max_offset + (g.exact ? g.count_at_max : g.max_count));
+    }
+    if (pending_count_ == 0) {
+      kind_ = Kind::kEnd;
+      Gather(0, extent_ > Position() ? extent_ - Position() : 0);
+      return NeedMore();
+    }
+    const auto nearest =
+        std::min_element(pending_.begin(), pending_.begin() + pending_count_,
+                         [](const Pending& a, const Pending& b) { return a.offset < b.offset; });
+    const Pending item = *nearest;
+    *nearest = pending_[--pending_count_];
+    if (item.offset < Position()) return Unknown();
+    kind_ = item.kind;
+    if (item.kind == Kind::kIfdCount) {
+      Gather(2, item.offset - Position());
+      return NeedMore();
+    }
+    array_ = item;
+    done_ = 0;
+    const unsigned unit = TypeSize(item.type);
+    Gather(std::min<std::uint64_t>(std::uint64_t{item.count} * unit, Capacity() / unit * unit),
+           item.offset - Position());
+    return NeedMore();
+  }
+
+  bool big_ = false, overflow_ = false;
+  Kind kind_ = Kind::kHeader;
+  std::uint64_t extent_ = 0;
+  std::array<Pending, kMaxPending> pending_{};
+  std::size_t pending_count_ = 0;
+  std::array<Group, kMaxGroups> group_{};
+  std::size_t groups_ = 0;
+  Pending array_{};
+  std::uint32_t done_ = 0;
+};
+
+/// A classic TIFF header whose first directory, when within the bytes seen, has a sane
+/// number of entries of known types.
+bool TiffHeaderHolds(const std::uint8_t* d, std::size_t available) {
+  if (available < 8 || !IsTiffHeader(d)) return false;
+  const bool big = d[0] == 'M';
+  const std::uint32_t ifd = big ? Be32(d + 4) : Le32(d + 4);
+  if (ifd < 8) return false;
+  if (ifd + 2 > available) return true;
+  const unsigned entries = big ? Be16(d + ifd) : Le16(d + ifd);
+  if (entries == 0 || entries > 1000) return false;
+  for (std::size_t i = 0; i < entries && ifd + 2 + i * 12 + 4 <= available; ++i) {
+    const std::uint8_t* e = d + ifd + 2 + i * 12;
+    const unsigned type = big ? Be16(e + 2) : Le16(e + 2);
+    if (type == 0 || type > 18) return false;
+  }
+  return true;
+}
+
+bool Holds(const std::uint8_t* d, std::size_t available, const char* word) {
+  const std::size_t n = std::min<std::size_t>(available, 1024);
+  const std::size_t w = std::strlen(word);
+  for (std::size_t i = 0; i + w <= n; ++i)
+    if (std::memcmp(d + i, word, w) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+bool TiffStart(const std::uint8_t* data, std::size_t available) {
+  return TiffHeaderHolds(data, available);
+}
+std::unique_ptr<EndFinder> TiffEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
+  return std::make_unique<TiffFinder>();
+}
+
+bool NefStart(const std::uint8_t* data, std::size_t available) {
+  return TiffHeaderHolds(data, available) && Holds(data, available, "NIKON");
+}
+std::unique_ptr<EndFinder> NefEnd(const std::uint8_t* data, std::size_t available) {
+  return TiffEnd(data, available);
+}
+
+bool DcrStart(const std::uint8_t* data, std::size_t available) {
+  return TiffHeaderHolds(data, available) && Holds(data, available, "Kodak");
+}
+std::unique_ptr<EndFinder> DcrEnd(const std::uint8_t* data, std::size_t available) {
+  return TiffEnd(data, available);
+}
+
+}  // namespace media
