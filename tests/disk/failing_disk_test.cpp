@@ -153,6 +153,36 @@ INSTANTIATE_TEST_SUITE_P(
                         "EveryFewSectors", {5000, 5001, 5003, 5100, 5101, 6000}, 16 * 17 + 6 * 2}),
     [](const auto& info) { return info.param.name; });
 
+TEST(RescueReader, RetriesStayWithinTheirBound) {
+  const std::vector<std::uint8_t> pattern = PatternBytes(4 * kChunk);
+  MemorySectorReader memory(pattern);
+  FaultyReader faulty(memory);
+  faulty.FailAt(3000);
+  const struct {
+    int passes;
+    bool cancelled;
+    std::uint64_t bad, skipped;  ///< left in the map
+  } cases[] = {{0, false, 0, 128}, {2, true, 0, 128}, {1, false, 1, 0}, {3, false, 1, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.passes);
+    BadSectorMap map;
+    RescueReader rescue(faulty, map, {.retry_passes = c.passes});
+    std::vector<std::uint8_t> bytes(pattern.size());
+    rescue.ReadForward(0, bytes.data(), bytes.size());
+    CancelToken cancel;
+    if (c.cancelled) cancel.Cancel();
+    const std::size_t before = faulty.Requests().size();
+    const RescueStats stats = rescue.Retry(cancel, nullptr);
+    if (c.passes == 0 || c.cancelled) {
+      EXPECT_EQ(faulty.Requests().size(), before);
+    }
+    EXPECT_EQ(map.Count(SectorState::kBad), c.bad);
+    EXPECT_EQ(map.Count(SectorState::kSkipped), c.skipped);
+    EXPECT_EQ(stats.unreadable, c.bad + c.skipped);
+    EXPECT_EQ(stats.skipped, 128u);
+  }
+}
+
 TEST(RescueReader, LostAndEndedSourcesAreNotBadSectors) {
   const std::vector<std::uint8_t> pattern = PatternBytes(8 * kChunk);
   MemorySectorReader memory(pattern);

@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +59,9 @@ class FailingDisk {
     WriteText(control_, "");
     daemon_ = ::fork();
     if (daemon_ == 0) {
+      // The daemon's own messages go to a file beside the mount, not into test output.
+      const int out = ::open((dir_ / "faulty_fs.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out >= 0) ::dup2(out, STDERR_FILENO);
       ::execl(program.c_str(), program.c_str(), "--image", image.c_str(), "--control",
               control_.c_str(), "--log", log_.c_str(), "-f", mount_.c_str(), nullptr);
       ::_exit(127);
