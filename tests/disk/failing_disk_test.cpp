@@ -322,8 +322,10 @@ TEST_P(RescueOverBackend, OneFailingSectorCostsOneLogicalBlock) {
   EXPECT_EQ(std::memcmp(file.data(), scan.bytes.data() + 900 * 512, file.size()), 0);
 }
 
-TEST_P(RescueOverBackend, AVanishedSourceIsLostNotUnreadable) {
-  if (!GetParam().fuse) GTEST_SKIP() << "only faulty_fs can vanish";
+/// The back-ends that can vanish: those served by faulty_fs.
+class VanishingBackend : public RescueOverBackend {};
+
+TEST_P(VanishingBackend, IsLostNotUnreadable) {
   for (const char* how : {"vanish EIO\n", "vanish ENOTCONN\n", "exit\n"}) {
     SCOPED_TRACE(how);  // "exit" ends the daemon for good: the last case
     std::string err;
@@ -353,6 +355,11 @@ INSTANTIATE_TEST_SUITE_P(Backends, RescueOverBackend,
                          testing::Values(Backend{"ImageFile", false, false},
                                          Backend{"Loop4Kn", false, true, 4096},
                                          Backend{"FuseFile", true, false},
+                                         Backend{"LoopOverFuse", true, true},
+                                         Backend{"Loop4KnOverFuse", true, true, 4096}),
+                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Backends, VanishingBackend,
+                         testing::Values(Backend{"FuseFile", true, false},
                                          Backend{"LoopOverFuse", true, true},
                                          Backend{"Loop4KnOverFuse", true, true, 4096}),
                          [](const auto& info) { return info.param.name; });
