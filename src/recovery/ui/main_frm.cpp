@@ -2,6 +2,7 @@
 
 #include "disk/drive_details.h"
 #include "disk/folder_location.h"
+#include "recovery/output_guard.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
 #include "recovery/ui/process_frm.h"
@@ -531,6 +532,7 @@ void TmainFrm::sbStopClick() {
 void TmainFrm::SetPause(bool on) {
   pause_.store(on);
   if (on && scanWorker_) scanWorker_->requestStop();
+  if (on && processFrm_ && processFrm_->isCopying()) processFrm_->btnCancelClick();
 }
 
 // ---- the lists -----------------------------------------------------------------------------
@@ -578,11 +580,22 @@ void TmainFrm::sbRecoverClick() {
 
 void TmainFrm::saveFlow(std::function<void()> then) {
   SetPause(false);
+  const DriveEntry* entry = services_.table->Find(currentDisk_.DriveNumber());
+  // The disk being read is never written: a folder on it is refused and no output file
+  // may be the source itself.
+  const SourceIdentity source = entry ? IdentifySource(entry->path) : SourceIdentity{};
   QString folder;
   for (;;) {
     BrowseFolder->setFolderName(savePath());
     if (!BrowseFolder->Execute() || BrowseFolder->FolderName().isEmpty()) return finishSave(then);
     folder = BrowseFolder->FolderName();
+    const std::string problem = OutputFolderProblem(source, folder.toStdString());
+    if (!problem.empty()) {
+      services_.prompter->error(
+          this,
+          QStringLiteral("Cannot save into %1: %2.").arg(folder, QString::fromStdString(problem)));
+      continue;
+    }
     if (!FolderLiesOnDrive(*services_.table, currentDisk_.DriveNumber(), folder.toStdString()))
       break;
     const int choice = services_.prompter->choose(
@@ -616,8 +629,13 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   }
   setContentEnabled(false);
   processFrm_->startCopy(std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB,
-                         &pause_, [this, then](const TprocessFrm::Outcome& outcome) {
-                           if (outcome.failed) services_.prompter->error(this, outcome.message);
+                         source, [this, then, folder](const TprocessFrm::Outcome& outcome) {
+                           const QString text = TprocessFrm::summary(outcome, folder);
+                           lastSaveSummary_ = text;
+                           if (outcome.failed)
+                             services_.prompter->error(this, text);
+                           else
+                             services_.prompter->information(this, text);
                            finishSave(then);
                          });
 }
@@ -642,7 +660,10 @@ void TmainFrm::finishSave(const std::function<void()>& then) {
 
 void TmainFrm::SetMaxSizeOfRecoverMB(uint mb) {
   options_.MaxSizeOfRecoverMB = mb;
-  SaveOptions(*services_.options, options_);
+  if (!SaveOptions(*services_.options, options_))
+    services_.prompter->error(
+        this, QStringLiteral(
+                  "The options could not be written; they stay in use until the program ends."));
 }
 
 void TmainFrm::EzRgnBtn4Click() {
@@ -681,6 +702,7 @@ void TmainFrm::closeEvent(QCloseEvent* event) {
     connect(processFrm_, &TprocessFrm::copyEnded, this, &QWidget::close, Qt::SingleShotConnection);
     return;
   }
-  SaveOptions(*services_.options, options_);
+  if (!SaveOptions(*services_.options, options_))
+    services_.prompter->error(this, QStringLiteral("The options could not be written."));
   QWidget::closeEvent(event);
 }

@@ -81,6 +81,8 @@ class TmainFrm final : public QWidget {
 
   [[nodiscard]] const DiskInfo& currentDisk() const { return currentDisk_; }
   [[nodiscard]] bool savedFlag() const { return saved_; }
+  /// What the window told the user after the last save.
+  [[nodiscard]] const QString& lastSaveSummary() const { return lastSaveSummary_; }
   /// False while a save runs: the window's controls are disabled, the copy window is not.
   [[nodiscard]] bool isContentEnabled() const;
   [[nodiscard]] bool isScanning() const;
@@ -187,6 +189,8 @@ class TmainFrm final : public QWidget {
   std::unique_ptr<IdentifySource> ownIdentify_;
   std::shared_ptr<FoundTypeRows> rows_;
   std::atomic<bool> pause_{false};
+  /// What the window told after the last save.
+  QString lastSaveSummary_;
   bool saved_ = false;
   bool shownOnce_ = false;
   ScanSummary lastScan_;

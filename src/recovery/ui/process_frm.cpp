@@ -1,5 +1,6 @@
 #include "recovery/ui/process_frm.h"
 
+#include "recovery/format_size.h"
 #include "recovery/ui/product_palette.h"
 #include "skin/hs_skin_btn.h"
 
@@ -68,7 +69,7 @@ TprocessFrm::TprocessFrm(QWidget* parent)
 }
 
 TprocessFrm::~TprocessFrm() {
-  if (saver_) saver_->Stop();
+  if (cancel_) cancel_->Cancel();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -79,7 +80,7 @@ void TprocessFrm::SetAmountOfFile(std::size_t count) {
 }
 
 void TprocessFrm::btnCancelClick() {
-  if (saver_) saver_->Stop();
+  if (cancel_) cancel_->Cancel();
 }
 
 void TprocessFrm::closeEvent(QCloseEvent* event) {
@@ -94,11 +95,14 @@ void TprocessFrm::closeEvent(QCloseEvent* event) {
 
 void TprocessFrm::startCopy(std::unique_ptr<SectorReader> reader,
                             std::vector<std::vector<TfileExt>> work, const QString& folder,
-                            std::uint32_t maxSizeMB, std::atomic<bool>* pause,
+                            std::uint32_t maxSizeMB, const SourceIdentity& source,
                             std::function<void(const Outcome&)> done) {
   reader_ = std::move(reader);
   done_ = std::move(done);
-  saver_ = std::make_unique<FileSaver>(*reader_, folder.toStdString(), maxSizeMB, *pause, *bridge_);
+  cancel_ = std::make_unique<CancelToken>();
+  saver_ =
+      std::make_unique<FileSaver>(*reader_, folder.toStdString(), maxSizeMB, *cancel_, *bridge_);
+  saver_->SetSource(source);
   lblQueue->setText(QStringLiteral("File in queue : "));
   lblProgress->setText(QStringLiteral("File name : "));
   Animate->setRange(0, 0);  // runs only while copying
@@ -128,9 +132,29 @@ void TprocessFrm::finished(const Outcome& outcome) {
   Animate->setRange(0, 1);
   lblProgress->setText(QStringLiteral("File name : "));
   saver_.reset();
+  cancel_.reset();
   reader_.reset();
   hide();
   auto done = std::move(done_);
   if (done) done(outcome);
   emit copyEnded();
+}
+
+QString TprocessFrm::summary(const Outcome& outcome, const QString& folder) {
+  const SaveTotals& t = outcome.totals;
+  QString text = QStringLiteral("%1 file(s) saved (%2) into %3.")
+                     .arg(t.files_written)
+                     .arg(QString::fromStdString(FormatFileSize(t.bytes_written)), folder);
+  if (t.unreadable_sectors > 0)
+    text += QStringLiteral("\n%1 unreadable sector(s) were written as zeros.")
+                .arg(t.unreadable_sectors);
+  if (!t.incomplete.empty())
+    text += QStringLiteral("\n%1 is incomplete: it was %2 and keeps what was written.")
+                .arg(QString::fromStdString(t.incomplete),
+                     t.end == SaveEnd::kStopped ? QStringLiteral("stopped")
+                                                : QStringLiteral("cut by the error"));
+  else if (t.end == SaveEnd::kStopped)
+    text += QStringLiteral("\nThe save was stopped.");
+  if (outcome.failed) text += QStringLiteral("\n\n") + outcome.message;
+  return text;
 }

@@ -4,7 +4,6 @@
 
 #include <QDialog>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -29,11 +28,16 @@ class TprocessFrm final : public QDialog {
     SaveTotals totals;
   };
 
+  /// What the user is told after a save: files and bytes written, sectors written as
+  /// zeros, the file that was stopped or failed, and the error.
+  [[nodiscard]] static QString summary(const Outcome& outcome, const QString& folder);
+
   /// Shows the window and copies `work` (lists of records, in order) from `reader` into
-  /// `folder`, each file cut to `maxSizeMB`. `pause` is the main window's stop request.
-  /// `done` runs on the window's thread when the save has ended, on every road.
+  /// `folder`, each file cut to `maxSizeMB`; `source` is the disk or image read, never
+  /// written. The save has a stop request of its own. `done` runs on the window's thread
+  /// when the save has ended, on every road.
   void startCopy(std::unique_ptr<SectorReader> reader, std::vector<std::vector<TfileExt>> work,
-                 const QString& folder, std::uint32_t maxSizeMB, std::atomic<bool>* pause,
+                 const QString& folder, std::uint32_t maxSizeMB, const SourceIdentity& source,
                  std::function<void(const Outcome&)> done);
   [[nodiscard]] bool isCopying() const { return thread_.joinable(); }
 
@@ -62,6 +66,7 @@ class TprocessFrm final : public QDialog {
 
   std::unique_ptr<Bridge> bridge_;
   std::unique_ptr<SectorReader> reader_;
+  std::unique_ptr<CancelToken> cancel_;
   std::unique_ptr<FileSaver> saver_;
   std::thread thread_;
   std::function<void(const Outcome&)> done_;

@@ -220,7 +220,11 @@ TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
   EXPECT_TRUE(frm_->savedFlag());
   EXPECT_EQ(frm_->savePath(), QString::fromStdString(out) + QLatin1Char('/'));
   EXPECT_TRUE(frm_->isContentEnabled());
-  EXPECT_TRUE(prompter_.said.isEmpty()) << prompter_.said.join(QLatin1Char('\n')).toStdString();
+  // The save's totals are told: files, bytes, and nothing written as zeros or cut.
+  EXPECT_EQ(prompter_.said,
+            QStringList{QStringLiteral("info: 1 file(s) saved (150.00 KB) into %1/.")
+                            .arg(QString::fromStdString(out))});
+  EXPECT_EQ(frm_->lastSaveSummary(), prompter_.said.back().mid(6));
 }
 
 TEST_F(MainFrmTest, SectorViewerOpensOnDriveZeroTheChosenDriveAndAFoundFile) {
@@ -430,14 +434,14 @@ TEST_F(MainFrmTest, OptionsFirstRunDialogAndZeroLimit) {
   EXPECT_TRUE(settings_->isVisible());
   settings_->btnCancelClick();
 
-  // A limit of 0 saves no files.
+  // A stored limit of 0 is no limit, as on the command line.
   frm_->SetMaxSizeOfRecoverMB(0);
   ScanToTheEnd();
   frm_->btnSelectAllClick();
   const std::string out = dir_ / "out";
   fs::create_directories(out);
   SaveInto(out);
-  EXPECT_TRUE(Saved(out).empty());
+  EXPECT_FALSE(Saved(out).empty());
   EXPECT_TRUE(frm_->savedFlag());
 }
 
@@ -464,8 +468,9 @@ TEST_F(MainFrmTest, WarnsBeforeSavingOntoTheDiskBeingRecovered) {
   prompter_.choices = {0, 1};
   folders_.push_back(QString::fromStdString(out));
   SaveInto(out);
-  EXPECT_EQ(prompter_.said.size(), 2);
+  ASSERT_EQ(prompter_.said.size(), 3);
   EXPECT_TRUE(prompter_.said[0].startsWith(QStringLiteral("choose: The folder")));
+  EXPECT_TRUE(prompter_.said[2].startsWith(QStringLiteral("info: 1 file(s) saved")));
   EXPECT_EQ(Saved(out), (std::vector<std::string>{"FILE_600.PDF"}));
 }
 
