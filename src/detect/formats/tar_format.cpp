@@ -60,7 +60,8 @@ class TarFinder final : public RecordWalker {
     }
     if (zeros_ > 0 || !ChecksumHolds(h)) return BrokenAt(at);
     const std::uint8_t type = h[156];
-    const bool no_data = type >= '1' && type <= '6' && type != '5' ? true : type == '5';
+    // Links, devices, directories and pipes carry no data, whatever their size field says.
+    const bool no_data = type >= '1' && type <= '6';
     const std::uint64_t size = no_data ? 0 : MemberSize(h);
     Gather(kBlock, (size + kBlock - 1) / kBlock * kBlock);
     return NeedMore();
