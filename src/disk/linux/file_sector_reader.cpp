@@ -47,6 +47,24 @@ const char* TypeText(mode_t mode) {
   return "not a regular file";
 }
 
+/// For a loop device (sysfs folder `sys`): why the file behind it no longer answers.
+std::string LoopBackingGone(const std::string& sys) {
+  std::FILE* f = std::fopen((sys + "/loop/backing_file").c_str(), "r");
+  if (f == nullptr) return {};
+  char line[4096] = {};
+  const bool got = std::fgets(line, sizeof line, f) != nullptr;
+  std::fclose(f);
+  std::string backing(line, got ? std::strcspn(line, "\n") : 0);
+  if (backing.empty()) return {};
+  // A deleted or renamed file still reads through the loop device; a file system that
+  // no longer answers does not.
+  struct stat st {};
+  if (::stat(backing.c_str(), &st) != 0 && (errno == ENOTCONN || errno == EIO || errno == ENODEV))
+    return "The image file behind the loop device is gone (" + std::string(std::strerror(errno)) +
+           ")";
+  return {};
+}
+
 class FileSectorReader final : public SectorReader {
  public:
   FileSectorReader(int fd, std::string path, const struct stat& st, std::uint64_t size,
@@ -108,6 +126,7 @@ class FileSectorReader final : public SectorReader {
       struct stat ignored {};
       if (::stat("/sys/dev/block", &ignored) == 0 && ::stat(sys, &ignored) != 0)
         return "The disk is no longer attached";
+      if (std::string why = LoopBackingGone(sys); !why.empty()) return why;
       std::uint64_t size = 0;
       if (::ioctl(fd_, BLKGETSIZE64, &size) == 0 && size < size_)
         return size == 0 ? "The disk reports no media" : "The disk now reports a smaller size";
