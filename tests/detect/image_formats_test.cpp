@@ -180,7 +180,7 @@ Bytes TiffRaw(bool big, const char* maker, std::size_t maker_at, std::uint32_t i
   return b;
 }
 
-TEST(CameraRaws, HandBuiltHeadersAreCheckedAndEndWhereTheyState) {
+TEST(HandBuiltFiles, HeadersAreCheckedAndEndWhereTheyState) {
   Bytes raf(2000, 0);
   std::memcpy(raf.data(), "FUJIFILMCCD-RAW 0201FF383501", 28);
   std::memcpy(raf.data() + 28, "Fuji FinePix S2Pro", 18);
@@ -200,6 +200,16 @@ TEST(CameraRaws, HandBuiltHeadersAreCheckedAndEndWhereTheyState) {
   Bytes crw(600, 0);
   std::memcpy(crw.data(), "II\x1a\0\0\0HEAPCCDR\x02\0\x01\0", 18);
 
+  // A video elementary stream closed by its end code.
+  Bytes elementary(204, 0);
+  const std::uint8_t sequence[12] = {0, 0, 1, 0xB3, 0x04, 0x00, 0x30, 0x13, 0xFF, 0xFF, 0xE0, 0};
+  std::memcpy(elementary.data(), sequence, sizeof sequence);
+  std::memcpy(elementary.data() + 200, "\0\0\1\xB7", 4);
+
+  // An AVI whose RIFF chunk is followed by an extension chunk.
+  Bytes avi(44, 0);
+  std::memcpy(avi.data(), "RIFF\x10\0\0\0AVI LIST\x04\0\0\0hdrlRIFF\x0c\0\0\0AVIXJUNK", 40);
+
   struct Case {
     const char* tag;
     Bytes bytes;
@@ -214,6 +224,8 @@ TEST(CameraRaws, HandBuiltHeadersAreCheckedAndEndWhereTheyState) {
       {"RAF", raf, State::kEnds, 2000},
       {"MRW", mrw, State::kEnds, mrw.size()},
       {"CRW", crw, State::kUnknown, 0},
+      {"MPG", elementary, State::kEnds, 204},
+      {"AVI", avi, State::kEnds, 44},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tag);
@@ -234,7 +246,7 @@ TEST(CameraRaws, HandBuiltHeadersAreCheckedAndEndWhereTheyState) {
     EXPECT_EQ(CheckFileStart(FindFileType(tag), text.data(), text.size()), -1) << tag;
 }
 
-TEST(CameraRaws, ATiffDirectoryBehindThePartAlreadyPassedLeavesTheEndUnknown) {
+TEST(HandBuiltFiles, ATiffDirectoryBehindThePartAlreadyPassedLeavesTheEndUnknown) {
   // The first directory lies after the strips and links back to one before them.
   Bytes b = TiffRaw(false, "", 100);
   const std::size_t ifd = 4000;

@@ -10,7 +10,7 @@ namespace {
 /// the headers are not a bitmap's.
 std::uint64_t StatedSize(const std::uint8_t* d, std::size_t available) {
   if (available < 54) return 0;
-  const std::uint32_t size = Le32(d + 2), pixels = Le32(d + 10), info = Le32(d + 14);
+  const std::uint32_t stated = Le32(d + 2), pixels = Le32(d + 10), info = Le32(d + 14);
   if (Le32(d + 6) != 0) return 0;
   std::int64_t width = 0, height = 0;
   unsigned planes = 0, bpp = 0, compression = 0;
@@ -30,9 +30,11 @@ std::uint64_t StatedSize(const std::uint8_t* d, std::size_t available) {
   }
   if (planes != 1 || width <= 0 || height <= 0 || width > 1 << 20 || height > 1 << 20) return 0;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return 0;
-  if (compression > 6 || pixels < 14 + info || pixels > size) return 0;
   const std::uint64_t row = (static_cast<std::uint64_t>(width) * bpp + 31) / 32 * 4;
   const std::uint64_t image = row * static_cast<std::uint64_t>(height);
+  // Writers of uncompressed bitmaps may leave the size field zero.
+  const std::uint64_t size = stated != 0 || compression != 0 ? stated : pixels + image;
+  if (compression > 6 || pixels < 14 + info || pixels > size) return 0;
   // Uncompressed pixels fill the file to its stated end (a writer may pad a little).
   if (compression == 0 || compression == 3 || compression == 6) {
     if (size < pixels + image || size > pixels + image + 1024) return 0;
