@@ -40,8 +40,7 @@ int RunInfo(std::vector<std::string>& args) {
   }
   DriveParameters p;
   DiskGeometry g;
-  if (!table.GetDriveParameters(static_cast<std::uint8_t>(drive), p) ||
-      !table.GetDiskGeometry(static_cast<std::uint8_t>(drive), g)) {
+  if (!table.GetDriveParameters(drive, p) || !table.GetDiskGeometry(drive, g)) {
     std::fprintf(stderr, "trawlex info: %s does not answer\n", entry->path.c_str());
     return kExitSourceUnreadable;
   }
