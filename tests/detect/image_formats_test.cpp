@@ -210,6 +210,20 @@ TEST(HandBuiltFiles, HeadersAreCheckedAndEndWhereTheyState) {
   Bytes avi(44, 0);
   std::memcpy(avi.data(), "RIFF\x10\0\0\0AVI LIST\x04\0\0\0hdrlRIFF\x0c\0\0\0AVIXJUNK", 40);
 
+  // A QuickTime movie whose media atom has a 64-bit size, the movie atom after it.
+  Bytes mov(20 + 16 + 100 + 16, 0);
+  std::memcpy(mov.data(),
+              "\0\0\0\x14"
+              "ftypqt  \0\0\0\0qt  \0\0\0\x01"
+              "mdat",
+              28);
+  Put32(mov, 32, 116, true);
+  std::memcpy(mov.data() + 136,
+              "\0\0\0\x10"
+              "moov\0\0\0\x08"
+              "mvhd",
+              16);
+
   struct Case {
     const char* tag;
     Bytes bytes;
@@ -226,6 +240,7 @@ TEST(HandBuiltFiles, HeadersAreCheckedAndEndWhereTheyState) {
       {"CRW", crw, State::kUnknown, 0},
       {"MPG", elementary, State::kEnds, 204},
       {"AVI", avi, State::kEnds, 44},
+      {"MOV", mov, State::kEnds, mov.size()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tag);

@@ -77,11 +77,20 @@ bool QuickTimeBrand(const std::uint8_t* d, std::size_t available) {
 }  // namespace
 
 bool MovStart(const std::uint8_t* data, std::size_t available) {
-  // The movie atom first, with a size at least its header's.
+  // The movie atom first, with a size at least its header's and a child atom.
   if (available < 8 || std::memcmp(data + 4, "moov", 4) != 0)
     return QuickTimeBrand(data, available);
   const std::uint32_t size = Be32(data);
-  return size == 1 || size >= 16;
+  if (size != 1 && size < 16) return false;
+  // Its first child is one a movie atom holds.
+  static constexpr const char* kChildren[] = {"mvhd", "cmov", "trak", "udta", "iods", "meta",
+                                              "prfl", "clip", "ctab", "rmra", "mvex"};
+  if (available < 16) return true;
+  const std::uint8_t* child = data + (size == 1 ? 20 : 12);
+  if (size == 1 && available < 24) return true;
+  for (const char* name : kChildren)
+    if (std::memcmp(child, name, 4) == 0) return true;
+  return false;
 }
 
 std::unique_ptr<EndFinder> MovEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
