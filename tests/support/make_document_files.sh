@@ -194,13 +194,20 @@ open('slides.ppt', 'wb').write(ole([('Current User', show), ('PowerPoint Documen
 open('other.doc', 'wb').write(ole([('WordDocument', show)], False))
 open('drawing.vsd', 'wb').write(ole([('VisioDocument', show)], False))
 
-# Unicode personal folders: version 23, file size at 184, padded to it.
+# Unicode personal folders: version 23, file size in 64 bits at 184.
 pst = bytearray(8192)
 pst[0:4] = b'!BDN'
 pst[8:10] = b'SM'
 struct.pack_into('<H', pst, 10, 23)
 struct.pack_into('<Q', pst, 184, len(pst))
-open('mail.pst', 'wb').write(bytes(pst[:len(pst)]))
+open('mail.pst', 'wb').write(bytes(pst))
+# ANSI personal folders: version 14, file size in 32 bits at 168.
+ansi = bytearray(6144)
+ansi[0:4] = b'!BDN'
+ansi[8:10] = b'SM'
+struct.pack_into('<H', ansi, 10, 14)
+struct.pack_into('<I', ansi, 168, len(ansi))
+open('ansi.pst', 'wb').write(bytes(ansi))
 
 # A help file: magic, directory start, first free block, file size.
 hlp = bytearray(5000)
@@ -244,7 +251,7 @@ struct.pack_into('<H', dos, 0x18, 0x1C)
 open('dos.exe', 'wb').write(bytes(dos))
 PY
 for f in unsigned.zip:ZIP files.rar:RAR files5.rar:RAR files.lzh:LZH files2.lzh:LZH letter.doc:DOC sheet.xls:XLS \
-         slides.ppt:PPT other.doc:DOC drawing.vsd:VSD mail.pst:PST guide.hlp:HLP stock.dbf:DBF \
+         slides.ppt:PPT other.doc:DOC drawing.vsd:VSD mail.pst:PST ansi.pst:PST guide.hlp:HLP stock.dbf:DBF \
          tool.exe:EXE dos.exe:EXE; do
   add "${f%%:*}" "${f##*:}"
 done

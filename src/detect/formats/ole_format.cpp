@@ -152,6 +152,22 @@ class CompoundFinder final : public RecordWalker {
 
 }  // namespace
 
+/// The catalogue row named by the first bytes of a stream that opens a sector: a Word
+/// file information block, an Excel workbook's BOF record, or a PowerPoint document
+/// container. Used when the directory lies beyond the bytes at hand.
+int RowByStreamStart(const std::uint8_t* data, std::size_t available, std::uint32_t sector_size) {
+  static const int doc = FindFileType("DOC"), xls = FindFileType("XLS"), ppt = FindFileType("PPT");
+  for (std::size_t at = sector_size; at + 16 <= available; at += sector_size) {
+    const std::uint8_t* p = data + at;
+    if (p[0] == 0xEC && p[1] == 0xA5 && Le16(p + 2) >= 0x65 && Le16(p + 2) <= 0x200) return doc;
+    if (std::memcmp(p, "\x09\x08\x10\x00\x00\x06\x05\x00", 8) == 0 ||
+        std::memcmp(p, "\x09\x08\x08\x00\x00\x05\x05\x00", 8) == 0)
+      return xls;
+    if (std::memcmp(p, "\x0F\x00\xE8\x03", 4) == 0 && Le32(p + 4) >= 8) return ppt;
+  }
+  return -1;
+}
+
 int CompoundDocumentStart(const std::uint8_t* data, std::size_t available) {
   if (available < 8 || std::memcmp(data, kSignature, 8) != 0) return -1;
   OleHeader h;
@@ -164,16 +180,17 @@ int CompoundDocumentStart(const std::uint8_t* data, std::size_t available) {
   };
   std::uint32_t sector = h.directory;
   for (int hops = 0; hops < 32; ++hops) {
+    if (sector == kEndOfChain) return -1;  // the whole directory named nothing listed
     const std::uint8_t* directory = sector_at(sector);
-    if (directory == nullptr) return -1;
+    if (directory == nullptr) break;
     if (const int row = RowByDirectory(directory, h.sector_size); row >= 0) return row;
     const std::uint32_t index = sector / per;
-    if (index >= 109 || index >= h.fat_sectors) return -1;
+    if (index >= 109 || index >= h.fat_sectors) break;
     const std::uint8_t* fat = sector_at(Le32(data + 76 + 4 * index));
-    if (fat == nullptr) return -1;
+    if (fat == nullptr) break;
     sector = Le32(fat + 4 * (sector % per));
   }
-  return -1;
+  return RowByStreamStart(data, available, h.sector_size);
 }
 
 bool CompoundStart(const std::uint8_t* data, std::size_t available) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 using namespace document_walk;
 
@@ -19,10 +20,12 @@ bool IsSpace(std::uint8_t b) {
   return b == ' ' || b == '\r' || b == '\n' || b == '\t' || b == '\f';
 }
 
-/// The bytes after an end-of-file mark and its line end open an update: "N G obj",
-/// "xref" or a comment that is not another document's header.
+/// The bytes after an end-of-file mark and its line end open an update ("N G obj", "xref"
+/// or a comment that is not another document's header), or go on with the document (a
+/// mark inside an embedded PostScript stream).
 bool OpensUpdate(const std::uint8_t* p, std::size_t n) {
-  if (n >= 4 && std::memcmp(p, "xref", 4) == 0) return true;
+  for (const std::string_view word : {"xref", "endstream", "endobj", "trailer", "startxref"})
+    if (n >= word.size() && std::memcmp(p, word.data(), word.size()) == 0) return true;
   if (n >= 5 && p[0] == '%' && std::memcmp(p, "%PDF-", 5) != 0) return true;
   std::size_t i = 0;
   for (int number = 0; number < 2; ++number) {

@@ -204,7 +204,8 @@ bool PsStart(const std::uint8_t* data, std::size_t available) {
   return OpensAsText(data, available);
 }
 std::unique_ptr<EndFinder> PsEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
-  return std::make_unique<MarkedTextFinder>("%%EOF", false, true);
+  // The mark opens its own line; "(%%EOF)" inside a procedure is no end.
+  return std::make_unique<MarkedTextFinder>("\n%%EOF", false, true);
 }
 
 bool RamStart(const std::uint8_t* data, std::size_t available) {
