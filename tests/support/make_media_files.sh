@@ -38,6 +38,8 @@ convert -delay 10 -size 24x24 xc:red xc:green xc:blue -loop 0 animated.gif && ad
 convert base.ppm -crop 61x47+0+0 +repage bmp3:picture.bmp && add picture.bmp BMP
 convert base.ppm -compress lzw -define tiff:rows-per-strip=8 strips.tif && add strips.tif TIF
 convert base.ppm -compress zip -define tiff:tile-geometry=32x32 tiled.tif && add tiled.tif TIF
+convert base.ppm -compress jpeg -quality 80 jpeg.tif && add jpeg.tif TIF
+convert base.ppm \( base.ppm -flip \) -compress lzw pages.tif && add pages.tif TIF
 convert base.ppm -compress RLE picture.psd && add picture.psd PSD
 convert base.ppm -compress None raw.psd && add raw.psd PSD
 
