@@ -146,8 +146,9 @@ TEST(DocumentFormats, CompoundDocumentsNamedByTheirDirectory) {
   // A directory beyond the bytes at hand: the first bytes of the streams name it.
   const auto ppt = std::find_if(Samples().begin(), Samples().end(),
                                 [](const Sample& s) { return s.name == "office.ppt"; });
-  if (ppt != Samples().end() && ppt->bytes.size() > 65536)
+  if (ppt != Samples().end() && ppt->bytes.size() > 65536) {
     EXPECT_EQ(CheckFileStart(-1, ppt->bytes.data(), 65536), FindFileType("PPT"));
+  }
   // Nothing at all costs one compare: an empty sector names nothing.
   EXPECT_EQ(CheckFileStart(-1, other.data(), other.size()), -1);
 }
