@@ -47,7 +47,8 @@ int CheckFileStart(int row, const std::uint8_t* data, std::size_t available) {
   if (row < 0) return ExtraFileStart(data, available);
   const FormatRecord* record = FindFormatRecord(row);
   if (record == nullptr || record->check == nullptr) return row;
-  return record->check(data, available) ? row : -1;
+  // A compound document whose fixed offsets named the wrong kind is named by its directory.
+  return record->check(data, available) ? row : ExtraFileStart(data, available);
 }
 
 std::unique_ptr<EndFinder> MakeEndFinder(int row, const std::uint8_t* data, std::size_t available) {

@@ -393,8 +393,24 @@ class Scan {
   void CloseAll(std::uint64_t end_lba, bool disk_ended) {
     for (OpenFile& f : open_) {
       if (f.closed) continue;
-      Close(f, (end_lba - f.record.LBA) * kSectorSize,
-            disk_ended ? EndReason::kDiskEnd : EndReason::kNextStart);
+      const std::uint64_t size = (end_lba - f.record.LBA) * kSectorSize;
+      if (f.finder && disk_ended) {
+        // The bytes ran out: the finder's last word, unless the file simply runs off the disk.
+        const EndVerdict v = f.finder->Finish(f.fed);
+        if (v.state == EndVerdict::State::kEnds) {
+          Close(f, v.end, EndReason::kFormat);
+          continue;
+        }
+        if (v.state == EndVerdict::State::kBroken && v.end < f.fed) {
+          Close(f, v.end, EndReason::kBroken);
+          continue;
+        }
+        if (v.state == EndVerdict::State::kUnknown && f.next_start) {
+          Close(f, (*f.next_start - f.record.LBA) * kSectorSize, EndReason::kNextStart);
+          continue;
+        }
+      }
+      Close(f, size, disk_ended ? EndReason::kDiskEnd : EndReason::kNextStart);
     }
     awaiting_.clear();
     FileClosedRecords();
