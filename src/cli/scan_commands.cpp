@@ -13,6 +13,7 @@
 #include "recovery/scan_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -112,6 +113,7 @@ class ProgressLine final : public ScanObserver {
     started_ = std::chrono::steady_clock::now();
   }
   void CurrentSector(std::uint64_t lba) override {
+    examined_.store(lba, std::memory_order_relaxed);
     if (!enabled_ || total_ == 0) return;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
@@ -125,9 +127,26 @@ class ProgressLine final : public ScanObserver {
   void ScanEnded(const ScanSummary&) override {
     if (enabled_) std::fprintf(stderr, "\r%60s\r", "");
   }
+  void FileStartFound(int row, std::size_t row_count, std::uint64_t found) override {
+    row_starts_[static_cast<std::size_t>(row)].store(row_count, std::memory_order_relaxed);
+    found_.store(found, std::memory_order_relaxed);
+  }
+
+  /// What a scan left behind in a read that never returns had found: starts per row
+  /// (records are filed only once closed) and the sector it had reached.
+  [[nodiscard]] std::vector<std::size_t> Started() const {
+    std::vector<std::size_t> counts;
+    for (const auto& n : row_starts_) counts.push_back(n.load(std::memory_order_relaxed));
+    return counts;
+  }
+  [[nodiscard]] std::uint64_t Examined() const { return examined_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t Found() const { return found_.load(std::memory_order_relaxed); }
 
  private:
   bool enabled_;
+  std::array<std::atomic<std::size_t>, kFileTypeCount> row_starts_{};
+  std::atomic<std::uint64_t> examined_{0};
+  std::atomic<std::uint64_t> found_{0};
   std::uint64_t total_ = 0;
   std::chrono::steady_clock::time_point started_;
 };
@@ -144,9 +163,11 @@ std::vector<TfileExt> AllFiles(const FoundTypeRows& rows) {
   return files;
 }
 
-void PrintTable(const FoundTypeRows& rows, const ScanSummary& s) {
+/// `started`: the count per row, when it is not the rows' own (a scan left behind).
+void PrintTable(const FoundTypeRows& rows, const ScanSummary& s,
+                const std::vector<std::size_t>* started = nullptr) {
   for (int k = 0; k < rows.size(); ++k) {
-    const std::size_t n = rows[k].Count();
+    const std::size_t n = started ? (*started)[static_cast<std::size_t>(k)] : rows[k].Count();
     if (n > 0) std::printf("%s (%zu)\n", std::string(rows[k].TypeName()).c_str(), n);
   }
   const double mb = static_cast<double>(s.examined) * 512 / 1e6;
@@ -260,6 +281,8 @@ struct ScanRun {
   std::unique_ptr<SectorReader> reader;
   std::string path;  ///< the disk or image read
   BadSectorMap bad_map;
+  ProgressLine progress;
+  bool left_behind = false;  ///< the scan is stuck in a read that never returns
 };
 
 /// Opens the source. Returns an exit code, kExitDone when it is open.
@@ -294,14 +317,21 @@ int OpenSource(const char* command, const SourceArgs& source, ScanRun& run) {
 int RunScan(const char* command, ScanRun& run, const ScanOptions& options,
             void (*print_found)(const ScanRun&)) {
   CatchStopSignals();
-  ProgressLine progress;
+  ScanSummary summary;
   const bool ended = RunAbandonable(g_scan_cancel, [&] {
-    run.summary = ScanDisk(*run.reader, run.disk, run.rows, g_scan_cancel, progress, options);
+    summary = ScanDisk(*run.reader, run.disk, run.rows, g_scan_cancel, run.progress, options);
   });
   if (!ended) {
+    run.left_behind = true;
+    run.summary.reason = ScanEnd::kStopped;
+    run.summary.error = "the disk did not answer";
+    run.summary.total_sectors = run.disk.SectorCount();
+    run.summary.examined = run.progress.Examined();
+    run.summary.files_found = run.progress.Found();
     print_found(run);
     LeaveStuckThread(command, kExitSourceUnreadable);
   }
+  run.summary = summary;
   if (run.summary.reason == ScanEnd::kStopped)
     std::fprintf(stderr, "trawlex %s: stopped at sector %llu\n", command,
                  static_cast<unsigned long long>(run.summary.examined));
@@ -347,7 +377,8 @@ void PrintFound(const ScanRun& run) {
   } else if (g_format == "json") {
     PrintJson(run.rows, run.summary, g_real_ends);
   } else {
-    PrintTable(run.rows, run.summary);
+    const std::vector<std::size_t> started = run.progress.Started();
+    PrintTable(run.rows, run.summary, run.left_behind ? &started : nullptr);
   }
 }
 

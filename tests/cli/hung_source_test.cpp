@@ -1,0 +1,72 @@
+// trawlex on a disk that stops answering: Ctrl-C still ends the command, with what was
+// found printed. The disk is a FUSE file whose reads block on demand.
+
+#include "support/failing_disk.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+
+namespace {
+
+/// Runs trawlex with stdout and stderr into files; returns its pid.
+pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(o, STDOUT_FILENO);
+    ::dup2(e, STDERR_FILENO);
+    std::vector<char*> argv{const_cast<char*>(TRAWLEX_BINARY)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(TRAWLEX_BINARY, argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+std::string Text(const std::string& path) {
+  const auto bytes = ReadWholeFile(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+TEST(HungSource, CtrlCEndsAScanStuckInADeadDiskAndPrintsWhatWasFound) {
+  TempDir dir;
+  const std::string image = dir / "disk.img";
+  {
+    std::vector<std::uint8_t> start(512);
+    start[0] = 0xFF, start[1] = 0xD8, start[2] = 0xFF, start[3] = 0xE0;
+    WriteFile(image, start);
+    std::filesystem::resize_file(image, 8ull << 30);  // still being scanned when it hangs
+  }
+  FailingDisk disk(image, {.loop = false});
+  if (!disk.Ready()) GTEST_SKIP() << disk.Why();
+  const std::string out = dir / "out", err = dir / "err";
+  const pid_t pid = Start({"scan", disk.Path()}, out, err);
+  // The scan is under way (its Ctrl-C handler is set) once reads past the start arrive.
+  while (disk.Reads().size() < 8) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  disk.Control("hang\n");
+  // The reads already under way finish; the scan then waits on the next one for good.
+  for (std::size_t seen = SIZE_MAX; seen != disk.Reads().size();) {
+    seen = disk.Reads().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  ::kill(pid, SIGINT);
+  // The command answers although its reads never return: what was found is printed.
+  // (The process is only reaped once the stuck reads end, so the disk is let go first.)
+  for (int i = 0; i < 600 && Text(err).find("did not answer") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string said = Text(err), printed = Text(out);
+  disk.Control("");
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_NE(said.find("stopped; the disk did not answer"), std::string::npos) << said;
+  EXPECT_NE(printed.find("JPG (1)"), std::string::npos) << printed;
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+}  // namespace
