@@ -102,10 +102,14 @@ ForwardRead RescueReader::ReadForward(std::uint64_t offset, void* buffer, std::s
   auto lose = [&](std::uint64_t from, std::string reason) {
     out.lost = true;
     out.lost_reason = SetLost(std::move(reason));
+    lost_from_.store(std::min(lost_from_.load(), from));
     if (from < end) leave(from, end, SectorState::kSkipped);
     return out;
   };
-  if (std::string why = LostReason(); !why.empty()) return lose(start, why);
+  // Reads run ahead on several threads: a loss seen further on does not stop a read of
+  // sectors before it, which tries the disk for itself.
+  if (std::string why = LostReason(); !why.empty() && start >= lost_from_.load())
+    return lose(start, why);
 
   std::uint64_t pos = start;
   bool failed = false;

@@ -90,5 +90,7 @@ class RescueReader {
   std::uint64_t skipped_sectors_ = 0;
   std::vector<std::uint64_t> good_lbas_;  ///< the first and the latest sector that read
   std::string lost_reason_;
+  /// The first sector a fast-pass read found the source gone at.
+  std::atomic<std::uint64_t> lost_from_{~std::uint64_t{0}};
   std::atomic<bool> seen_failure_{false};  ///< the fast pass reads around the page cache
 };
