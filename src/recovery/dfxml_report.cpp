@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include <fcntl.h>
 #include <libxml/xmlversion.h>
@@ -200,6 +202,24 @@ bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile*
   entry->incomplete = file.End == EndReason::kBroken || file.End == EndReason::kLimit ||
                       file.End == EndReason::kDiskEnd || entry->len < file.Size;
   return true;
+}
+
+bool WriteRecoveryReport(const std::string& folder, const ReportSource& source,
+                         const std::vector<std::vector<TfileExt>>& work,
+                         const std::vector<std::string>& written, std::string* err) {
+  std::unordered_map<std::string, const TfileExt*> by_name;
+  for (const auto& list : work)
+    for (const TfileExt& file : list) by_name.emplace(file.FileName(), &file);
+  std::vector<ReportFile> entries;
+  entries.reserve(written.size());
+  for (const std::string& name : written) {
+    const auto it = by_name.find(name);
+    if (it == by_name.end()) continue;
+    ReportFile entry;
+    if (!SavedFileEntry(*it->second, folder, &entry, err)) return false;
+    entries.push_back(std::move(entry));
+  }
+  return WriteDfxmlReport(folder + "/report.xml", source, entries, err);
 }
 
 const char* TrawlexVersion() {

@@ -62,3 +62,10 @@ bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile*
 /// report as it was and no partial one. False with the reason in `err` on failure.
 bool WriteDfxmlReport(const std::string& path, const ReportSource& source,
                       const std::vector<ReportFile>& files, std::string* err);
+
+/// Writes `folder`/report.xml for the files of `work` whose names are in `written`, in the
+/// order they were written. False, with the reason in `err`, when a saved file cannot be
+/// read back or the report cannot be written.
+bool WriteRecoveryReport(const std::string& folder, const ReportSource& source,
+                         const std::vector<std::vector<TfileExt>>& work,
+                         const std::vector<std::string>& written, std::string* err);

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kMaxRecoverKey = "MaxRecover";
 constexpr const char* kSavePathKey = "Save Path";
+constexpr const char* kRealEndsKey = "RealEnds";
 
 bool IsFolder(const std::string& path) {
   std::error_code ec;
@@ -42,6 +43,7 @@ RecoveryOptions LoadOptions(OptionsStore& store, const OptionFolders& folders) {
   if (auto text = store.Read(kMaxRecoverKey))
     options.MaxSizeOfRecoverMB = ParseDecimal(*text).value_or(kDefaultMaxRecoverMB);
   options.SavePath = store.Read(kSavePathKey).value_or("");
+  options.RealEnds = store.Read(kRealEndsKey).value_or("0") == "1";
   if (!IsFolder(options.SavePath)) {
     options.SavePath = MakeRecoveredFolder(folders.program_folder);
     if (options.SavePath.empty()) options.SavePath = MakeRecoveredFolder(folders.data_folder);
@@ -54,5 +56,6 @@ bool SaveOptions(OptionsStore& store, const RecoveryOptions& options) {
   const bool limit_written =
       store.Write(kMaxRecoverKey, std::to_string(options.MaxSizeOfRecoverMB));
   const bool path_written = store.Write(kSavePathKey, options.SavePath);
-  return limit_written && path_written;
+  const bool ends_written = store.Write(kRealEndsKey, options.RealEnds ? "1" : "0");
+  return limit_written && path_written && ends_written;
 }

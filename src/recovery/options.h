@@ -20,6 +20,8 @@ inline constexpr std::uint32_t kDefaultMaxRecoverMB = 20;
 struct RecoveryOptions {
   std::uint32_t MaxSizeOfRecoverMB = kDefaultMaxRecoverMB;
   std::string SavePath;
+  /// Check each found file and cut it where its format ends ("RealEnds", off by default).
+  bool RealEnds = false;
 };
 
 /// Folders the save path falls back to, in order of preference.
@@ -28,13 +30,14 @@ struct OptionFolders {
   std::string data_folder;     ///< the user's data folder, for a program folder that is read-only
 };
 
-/// Reads "MaxRecover" (20 when missing or not a decimal number) and "Save Path". A save
+/// Reads "MaxRecover" (20 when missing or not a decimal number), "RealEnds" ("1" on,
+/// anything else off) and "Save Path". A save
 /// path that is empty or not an existing folder becomes <program folder>/Recovered,
 /// created on the spot; where that cannot be made, <data folder>/Recovered; failing
 /// both, the program's folder itself.
 [[nodiscard]] RecoveryOptions LoadOptions(OptionsStore& store, const OptionFolders& folders);
 
-/// Writes both options as text. False when either could not be written; the options in
+/// Writes the options as text. False when one could not be written; the options in
 /// memory keep the user's values either way.
 [[nodiscard]] bool SaveOptions(OptionsStore& store, const RecoveryOptions& options);
 

@@ -41,6 +41,11 @@ TEST(Options, ReadsTheStoredTexts) {
   RecoveryOptions options = LoadOptions(store, {"/nonexistent", ""});
   EXPECT_EQ(options.MaxSizeOfRecoverMB, 5u);
   EXPECT_EQ(options.SavePath, dir.path().string());
+  EXPECT_FALSE(options.RealEnds);
+  for (const auto& [text, on] : {std::pair{"1", true}, {"0", false}, {"yes", false}}) {
+    store.values["RealEnds"] = text;
+    EXPECT_EQ(LoadOptions(store, {}).RealEnds, on) << text;
+  }
   for (const char* bad : {"", "many", "12a", "-3", "0x10", " 7"}) {
     store.values["MaxRecover"] = bad;
     EXPECT_EQ(LoadOptions(store, {}).MaxSizeOfRecoverMB, 20u) << bad;
@@ -64,10 +69,11 @@ TEST(Options, AVanishedSavePathFallsBackInOrder) {
 
 TEST(Options, SaveWritesTextAndReportsAFailedWriteKeepingTheUsersValue) {
   MapStore store;
-  RecoveryOptions options{12, "/media/rescue"};
+  RecoveryOptions options{12, "/media/rescue", true};
   EXPECT_TRUE(SaveOptions(store, options));
   EXPECT_EQ(store.values["MaxRecover"], "12");
   EXPECT_EQ(store.values["Save Path"], "/media/rescue");
+  EXPECT_EQ(store.values["RealEnds"], "1");
   store.read_only = true;
   options.MaxSizeOfRecoverMB = 7;
   EXPECT_FALSE(SaveOptions(store, options));

@@ -2,6 +2,7 @@
 
 #include "disk/drive_details.h"
 #include "disk/folder_location.h"
+#include "recovery/dfxml_report.h"
 #include "recovery/output_guard.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
@@ -433,7 +434,10 @@ void TmainFrm::FillTypeList() {
   edLBA->setText(QStringLiteral("0"));
   edFoundFile->setText(QStringLiteral("0"));
   edLastSector->setText(QStringLiteral("0"));
-  scanWorker_->start(services_.table, currentDisk_, rows_);
+  lastScanOptions_ = {};
+  lastScanOptions_.real_ends = options_.RealEnds;
+  lastScanOptions_.size_limit = std::uint64_t{options_.MaxSizeOfRecoverMB} << 20;
+  scanWorker_->start(services_.table, currentDisk_, rows_, lastScanOptions_);
 }
 
 void TmainFrm::scanStarted(qulonglong total) {
@@ -542,7 +546,8 @@ void TmainFrm::lvSelectedFileTypeClick() {
   if (!current.isValid()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const int row = current.row();
-  foundModel_->setFiles((*rows_)[row].Files(), typeModel_->isChecked(row));
+  foundModel_->setFiles((*rows_)[row].Files(), typeModel_->isChecked(row),
+                        lastScanOptions_.real_ends);
   QApplication::restoreOverrideCursor();
   lblFoundFile->setText(QString::number(foundModel_->rowCount()));
 }
@@ -628,16 +633,43 @@ void TmainFrm::saveFlow(std::function<void()> then) {
     return finishSave(then);
   }
   setContentEnabled(false);
-  processFrm_->startCopy(std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB,
-                         source, [this, then, folder](const TprocessFrm::Outcome& outcome) {
-                           const QString text = TprocessFrm::summary(outcome, folder);
-                           lastSaveSummary_ = text;
-                           if (outcome.failed)
-                             services_.prompter->error(this, text);
-                           else
-                             services_.prompter->information(this, text);
-                           finishSave(then);
-                         });
+  // With real ends the folder also gets a recovery report of what was saved.
+  ReportSource report;
+  if (lastScanOptions_.real_ends) {
+    report.image_filename = driveName(currentDisk_.DriveNumber()).toStdString();
+    report.image_size = reader->SizeBytes();
+    report.sector_count = lastScan_.total_sectors;
+    report.sectors_examined = lastScan_.examined;
+    report.unreadable_sectors = lastScan_.unreadable;
+    report.real_ends = true;
+    report.size_limit_mb = options_.MaxSizeOfRecoverMB;
+    report.retry_passes = lastScanOptions_.retry_passes;
+    report.command_line = QApplication::arguments().join(QLatin1Char(' ')).toStdString();
+    report.start_time = std::chrono::system_clock::now();
+  }
+  auto reportWork = lastScanOptions_.real_ends ? work : std::vector<std::vector<TfileExt>>{};
+  processFrm_->startCopy(
+      std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB, source,
+      [this, then, folder, report,
+       reportWork = std::move(reportWork)](const TprocessFrm::Outcome& outcome) mutable {
+        QString text = TprocessFrm::summary(outcome, folder);
+        if (report.real_ends) {
+          report.end_time = std::chrono::system_clock::now();
+          std::string err;
+          if (!WriteRecoveryReport(folder.toStdString(), report, reportWork, outcome.totals.written,
+                                   &err))
+            text += QStringLiteral("\nThe recovery report could not be written: %1.")
+                        .arg(QString::fromStdString(err));
+          else
+            text += QStringLiteral("\nA recovery report is in report.xml.");
+        }
+        lastSaveSummary_ = text;
+        if (outcome.failed)
+          services_.prompter->error(this, text);
+        else
+          services_.prompter->information(this, text);
+        finishSave(then);
+      });
 }
 
 void TmainFrm::setContentEnabled(bool on) {
@@ -664,6 +696,20 @@ void TmainFrm::SetMaxSizeOfRecoverMB(uint mb) {
     services_.prompter->error(
         this, QStringLiteral(
                   "The options could not be written; they stay in use until the program ends."));
+}
+
+void TmainFrm::SetRealEnds(bool on) {
+  options_.RealEnds = on;
+  if (!SaveOptions(*services_.options, options_))
+    services_.prompter->error(
+        this, QStringLiteral(
+                  "The options could not be written; they stay in use until the program ends."));
+}
+
+void TmainFrm::setSettingsForm(TFrmSettings* form) {
+  settingsFrm_ = form;
+  if (form)
+    form->setRealEndsAccess([this] { return RealEnds(); }, [this](bool on) { SetRealEnds(on); });
 }
 
 void TmainFrm::EzRgnBtn4Click() {

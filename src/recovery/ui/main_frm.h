@@ -64,7 +64,8 @@ class TmainFrm final : public QWidget {
   ~TmainFrm() override;
 
   /// The windows created after the main window, handed over by the program's entry.
-  void setSettingsForm(TFrmSettings* form) { settingsFrm_ = form; }
+  /// The settings dialog also sets whether files are checked for their real ends.
+  void setSettingsForm(TFrmSettings* form);
   void setProcessForm(TprocessFrm* form) { processFrm_ = form; }
   void setViewerForm(TForm1* form) { viewerFrm_ = form; }
   void setDebugForm(TdebugFrm* form) { debugFrm_ = form; }
@@ -77,6 +78,9 @@ class TmainFrm final : public QWidget {
   [[nodiscard]] uint MaxSizeOfRecoverMB() const { return options_.MaxSizeOfRecoverMB; }
   /// Stores the limit and saves the options at once.
   void SetMaxSizeOfRecoverMB(uint mb);
+  [[nodiscard]] bool RealEnds() const { return options_.RealEnds; }
+  /// Stores whether the next scan checks each file for its real end, and saves the options.
+  void SetRealEnds(bool on);
   [[nodiscard]] QString savePath() const { return QString::fromStdString(options_.SavePath); }
 
   [[nodiscard]] const DiskInfo& currentDisk() const { return currentDisk_; }
@@ -194,6 +198,7 @@ class TmainFrm final : public QWidget {
   bool saved_ = false;
   bool shownOnce_ = false;
   ScanSummary lastScan_;
+  ScanOptions lastScanOptions_;  ///< how the files listed were found
   ScanWorker* scanWorker_ = nullptr;
   FileTypeModel* typeModel_ = nullptr;
   FoundFilesModel* foundModel_ = nullptr;

@@ -5,6 +5,7 @@
 #include "recovery/ui/prompter.h"
 #include "skin/hs_skin_btn.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 
 #include <QHBoxLayout>
@@ -35,6 +36,11 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
   row->addWidget(speMaxRetry);
   row->addWidget(new QLabel(QStringLiteral("MB (Megabytes)"), group));
   row->addStretch();
+  chkRealEnds = new QCheckBox(QStringLiteral("Check each file and find its real end"), this);
+  chkRealEnds->setObjectName(QStringLiteral("chkRealEnds"));
+  chkRealEnds->setToolTip(QStringLiteral(
+      "Files whose start does not hold up are not listed, and each file is cut where its "
+      "format says it ends instead of at the next file found."));
 
   auto* btnOK = new THSSkinBtn(this);
   btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -51,14 +57,23 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
+  layout->addWidget(chkRealEnds);
   layout->addLayout(buttons);
-  setFixedSize(340, 130);
+  setFixedSize(340, 160);
   connect(btnOK, &THSSkinBtn::clicked, this, &TFrmSettings::btnOKClick);
   connect(btnCancel, &THSSkinBtn::clicked, this, &TFrmSettings::btnCancelClick);
 }
 
+void TFrmSettings::setRealEndsAccess(std::function<bool()> realEnds,
+                                     std::function<void(bool)> setRealEnds) {
+  realEnds_ = std::move(realEnds);
+  setRealEnds_ = std::move(setRealEnds);
+}
+
 void TFrmSettings::showEvent(QShowEvent* event) {
   speMaxRetry->setValue(static_cast<int>(limit_()));
+  chkRealEnds->setEnabled(static_cast<bool>(realEnds_));
+  chkRealEnds->setChecked(realEnds_ && realEnds_());
   QDialog::showEvent(event);
 }
 
@@ -71,6 +86,8 @@ void TFrmSettings::btnOKClick() {
     return;
   }
   setLimit_(std::clamp<std::uint32_t>(*value, 1, 20));
+  if (setRealEnds_ && chkRealEnds->isChecked() != realEnds_())
+    setRealEnds_(chkRealEnds->isChecked());
   accept();
 }
 

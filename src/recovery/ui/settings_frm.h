@@ -4,10 +4,12 @@
 
 #include <functional>
 
+class QCheckBox;
 class QSpinBox;
 class Prompter;
 
-/// The settings dialog: the largest size, in MB, of a saved file.
+/// The settings dialog: the largest size, in MB, of a saved file, and whether each found
+/// file is checked and cut where its format ends.
 class TFrmSettings final : public QDialog {
   Q_OBJECT
 
@@ -16,7 +18,11 @@ class TFrmSettings final : public QDialog {
   TFrmSettings(std::function<std::uint32_t()> limit, std::function<void(std::uint32_t)> setLimit,
                Prompter& prompter, QWidget* parent = nullptr);
 
+  /// `realEnds` reads the option; `setRealEnds` stores it (and saves the options).
+  void setRealEndsAccess(std::function<bool()> realEnds, std::function<void(bool)> setRealEnds);
+
   QSpinBox* speMaxRetry = nullptr;
+  QCheckBox* chkRealEnds = nullptr;
 
  public slots:
   void btnOKClick();
@@ -28,5 +34,7 @@ class TFrmSettings final : public QDialog {
  private:
   std::function<std::uint32_t()> limit_;
   std::function<void(std::uint32_t)> setLimit_;
+  std::function<bool()> realEnds_;
+  std::function<void(bool)> setRealEnds_;
   Prompter& prompter_;
 };
