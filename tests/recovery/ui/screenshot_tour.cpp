@@ -124,9 +124,19 @@ int main(int argc, char** argv) {
   frm.sbRecoverClick();
   saved.wait(20000);
 
+  frm.SetRealEnds(true);
   settings.show();
   QTest::qWait(100);
   Save(&settings, out + QStringLiteral("/settings-dialog.png"));
   settings.hide();
+
+  // A scan that checks each file and finds its real end: the End column.
+  frm.erbPreviousClick();
+  frm.lvAvailableDisk->setCurrentItem(frm.lvAvailableDisk->topLevelItem(0));
+  frm.erbNextClick();
+  ended.wait(20000);
+  frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("TAR"), 0));
+  frm.lvSelectedFileTypeClick();
+  Save(&frm, out + QStringLiteral("/main-real-ends.png"));
   return 0;
 }
