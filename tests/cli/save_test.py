@@ -153,6 +153,29 @@ class Save(unittest.TestCase):
             self.assertEqual(f.read(4), b"\xff\xd8\xff\xe0")
 
 
+class SecondCtrlC(unittest.TestCase):
+    def test_the_second_ctrl_c_stops_the_save_and_names_the_file_cut(self):
+        with tempfile.TemporaryDirectory() as d:
+            big = os.path.join(d, "big.img")
+            with open(big, "wb") as f:
+                f.write(b"\xff\xd8\xff\xe0" + bytes(508))
+                f.truncate(64 << 30)
+            out = os.path.join(d, "out")
+            proc = subprocess.Popen([TRAWLEX, "recover", big, "-o", out, "--max-mb", "0"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            time.sleep(1.0)
+            proc.send_signal(signal.SIGINT)  # stops the scan; the JPEG found is saved
+            saved = os.path.join(out, "FILE_0.JPG")
+            while not (os.path.exists(saved) and os.path.getsize(saved) > 0) and proc.poll() is None:
+                time.sleep(0.05)
+            proc.send_signal(signal.SIGINT)  # stops the save
+            stdout, stderr = proc.communicate(timeout=120)
+            self.assertEqual(proc.returncode, 3, stderr)
+            self.assertIn("stopped FILE_0.JPG (incomplete", stdout)
+            self.assertNotIn("saved FILE_0.JPG", stdout)
+            self.assertIn("the save was stopped", stderr)
+
+
 class OutputOnSource(unittest.TestCase):
     """A folder on the disk being read, directly or through a loop device, is refused."""
 
