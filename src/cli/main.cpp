@@ -2,6 +2,7 @@
 // usage text and the dispatch both come from that table.
 
 #include "cli/commands.h"
+#include "recovery/dfxml_report.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -23,9 +24,13 @@ constexpr Command kCommands[] = {
     {"drives", "drives [IMAGE...] [--details] [--format table|tsv|json]",
      "list the drives a scan can read, numbered as --drive N takes them", RunDrives},
     {"info", "info (IMAGE | --drive N)", "show a disk's parameters and true sector count", RunInfo},
-    {"scan", "scan (IMAGE | --drive N) [--format table|tsv|json]",
+    {"scan",
+     "scan (IMAGE | --drive N) [--format table|tsv|json] [--real-ends] [--retry-passes N] "
+     "[--bad-map FILE]",
      "find the files whose start stands in a sector", RunScanCommand},
-    {"recover", "recover (IMAGE | --drive N) -o DIR [--types JPG,PDF,...] [--max-mb N]",
+    {"recover",
+     "recover (IMAGE | --drive N) -o DIR [--types JPG,PDF,...] [--max-mb N] [--real-ends] "
+     "[--retry-passes N] [--bad-map FILE] [--no-report]",
      "scan, then save the found files of the chosen types", RunRecoverCommand},
     {"dump", "dump (IMAGE | --drive N) --lba N [--count K]",
      "print sectors in hex and as characters, 16 bytes to a line", RunDump},
@@ -37,15 +42,14 @@ void PrintUsage(std::FILE* out) {
 }
 
 /// A command's exit code once everything it printed is known to have been written: a
-/// full disk or a closed pipe under stdout is a failure, not a result (exit 3).
+/// full disk under stdout is a failure, not a result (exit 3).
 int WithOutputChecked(const char* command, int code) {
   errno = 0;
   const bool failed_before = std::ferror(stdout) != 0;
-  const int saved_errno = errno;
   if (std::fflush(stdout) != 0 || failed_before || std::fclose(stdout) != 0) {
-    const int err = errno != 0 ? errno : saved_errno;
+    // A buffered write that failed earlier usually fails again here with its reason.
     std::fprintf(stderr, "trawlex %s: cannot write the output: %s\n", command,
-                 err != 0 ? std::strerror(err) : "write error");
+                 errno != 0 ? std::strerror(errno) : "write error");
     return kExitSaveFailed;
   }
   return code;
@@ -63,6 +67,7 @@ int main(int argc, char** argv) {
     PrintUsage(stdout);
     return kExitDone;
   }
+  SetCommandLine(CommandLineText(argc, argv));
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const Command& c : kCommands)
     if (name == c.name) return WithOutputChecked(c.name, c.run(args));
