@@ -9,6 +9,9 @@ inline constexpr int kExitUsage = 1;
 inline constexpr int kExitSourceUnreadable = 2;
 inline constexpr int kExitSaveFailed = 3;
 
+/// The command line as typed, for the recovery report.
+void SetCommandLine(std::string line);
+
 int RunTypes(std::vector<std::string>& args);
 int RunInfo(std::vector<std::string>& args);
 int RunDrives(std::vector<std::string>& args);

@@ -6,6 +6,7 @@
 #include "detect/file_catalogue.h"
 #include "detect/file_end.h"
 #include "disk/drive_list.h"
+#include "recovery/dfxml_report.h"
 #include "recovery/file_saver.h"
 #include "recovery/format_size.h"
 #include "recovery/options.h"
@@ -457,9 +458,45 @@ class SaveWatch final : public SaveObserver {
 
 }  // namespace
 
+namespace {
+
+std::string g_command_line;
+
+/// Writes the recovery report of the files `totals` names into `folder`; false (said on
+/// stderr) when it cannot be written.
+bool WriteReport(const ScanRun& run, const ScanOptions& options, std::uint32_t max_mb,
+                 const std::string& folder, const std::vector<std::vector<TfileExt>>& work,
+                 const SaveTotals& totals, std::chrono::system_clock::time_point started) {
+  ReportSource source;
+  source.image_filename = run.path;
+  source.image_size = run.reader->SizeBytes();
+  source.sector_count = run.summary.total_sectors;
+  source.sectors_examined = run.summary.examined;
+  source.unreadable_sectors = run.summary.unreadable;
+  source.real_ends = options.real_ends;
+  source.size_limit_mb = max_mb;
+  source.retry_passes = options.retry_passes;
+  source.command_line = g_command_line;
+  source.start_time = started;
+  source.end_time = std::chrono::system_clock::now();
+  std::string err;
+  if (WriteRecoveryReport(folder, source, work, totals.written, &err)) return true;
+  std::fprintf(stderr, "trawlex recover: the recovery report could not be written: %s\n",
+               err.c_str());
+  return false;
+}
+
+}  // namespace
+
+void SetCommandLine(std::string line) {
+  g_command_line = std::move(line);
+}
+
 int RunRecoverCommand(std::vector<std::string>& args) {
+  const auto started = std::chrono::system_clock::now();
   std::string out_dir, types, max_mb_text = "20", err;
   ScanFlags flags;
+  const bool report = !TakeFlag(args, "--no-report");
   if (!TakeOption(args, "-o", out_dir) || !TakeOption(args, "--types", types) ||
       !TakeOption(args, "--max-mb", max_mb_text))
     err = "an option is missing its value";
@@ -545,6 +582,8 @@ int RunRecoverCommand(std::vector<std::string>& args) {
     std::printf(", %llu unreadable sectors written as zeros",
                 static_cast<unsigned long long>(totals.unreadable_sectors));
   std::printf("\n");
+  const bool reported =
+      !report || WriteReport(run, options, *max_mb, out_dir, work, totals, started);
   if (failure) {
     std::fprintf(stderr, "trawlex recover: %s (%s)\n", failure->what(), failure->reason().c_str());
     return failure->end() == SaveEnd::kSourceLost ? kExitSourceUnreadable : kExitSaveFailed;
@@ -553,5 +592,5 @@ int RunRecoverCommand(std::vector<std::string>& args) {
     std::fprintf(stderr, "trawlex recover: the save was stopped\n");
     return kExitSaveFailed;
   }
-  return kExitDone;
+  return reported ? kExitDone : kExitSaveFailed;
 }
