@@ -151,7 +151,7 @@ TEST(DfxmlReport, ValidatesAndHashesMatchTheSavedFiles) {
   }
   const auto folder = dir.path() / "saved";
   std::filesystem::create_directories(folder);
-  std::atomic<bool> pause{false};
+  CancelToken pause;
   SaveObserver quiet_save;
   FileSaver saver(reader, folder.string(), 20, pause, quiet_save);
   const SaveTotals totals = saver.Save(work);
