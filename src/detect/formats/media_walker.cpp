@@ -69,35 +69,10 @@ class FixedFinder final : public Walker {
   std::uint64_t size_;
 };
 
-constexpr auto kCrcTable = [] {
-  std::array<std::array<std::uint32_t, 256>, 4> table{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t c = i;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[0][i] = c;
-  }
-  for (std::uint32_t i = 0; i < 256; ++i)
-    for (std::size_t t = 1; t < 4; ++t)
-      table[t][i] = (table[t - 1][i] >> 8) ^ table[0][table[t - 1][i] & 0xFF];
-  return table;
-}();
-
 }  // namespace
 
 std::unique_ptr<EndFinder> FixedLengthFinder(std::uint64_t size) {
   return std::make_unique<FixedFinder>(size);
-}
-
-std::uint32_t Crc32Update(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-  std::size_t i = 0;
-  // Four bytes a step (slicing by four).
-  for (; i + 4 <= size; i += 4) {
-    crc ^= Le32(data + i);
-    crc = kCrcTable[3][crc & 0xFF] ^ kCrcTable[2][(crc >> 8) & 0xFF] ^
-          kCrcTable[1][(crc >> 16) & 0xFF] ^ kCrcTable[0][crc >> 24];
-  }
-  for (; i < size; ++i) crc = kCrcTable[0][(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return crc;
 }
 
 }  // namespace media

@@ -76,8 +76,4 @@ class Walker : public EndFinder {
 /// A finder for a file whose headers state its whole length.
 [[nodiscard]] std::unique_ptr<EndFinder> FixedLengthFinder(std::uint64_t size);
 
-/// The CRC-32 of PNG, continued over `size` more bytes (start and end with ~0 applied).
-[[nodiscard]] std::uint32_t Crc32Update(std::uint32_t crc, const std::uint8_t* data,
-                                        std::size_t size);
-
 }  // namespace media

@@ -1,3 +1,4 @@
+#include "detect/formats/crc32.h"
 #include "detect/formats/image_records.h"
 #include "detect/formats/media_walker.h"
 
