@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detect/file_end.h"
+#include "detect/formats/format_bytes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,29 +11,6 @@
 
 /// Helpers of the document, archive and program finders.
 namespace document_walk {
-
-[[nodiscard]] inline std::uint16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-[[nodiscard]] inline std::uint32_t Le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
-}
-[[nodiscard]] inline std::uint64_t Le64(const std::uint8_t* p) {
-  return Le32(p) | (std::uint64_t{Le32(p + 4)} << 32);
-}
-
-[[nodiscard]] inline EndVerdict NeedMore() {
-  return {};
-}
-[[nodiscard]] inline EndVerdict EndsAt(std::uint64_t end) {
-  return {EndVerdict::State::kEnds, end};
-}
-[[nodiscard]] inline EndVerdict BrokenAt(std::uint64_t end) {
-  return {EndVerdict::State::kBroken, end};
-}
-[[nodiscard]] inline EndVerdict Unknown() {
-  return {EndVerdict::State::kUnknown, 0};
-}
 
 /// Finds a marker of up to 64 bytes in a stream of pieces; a match may straddle pieces.
 /// ASCII letters of the marker after its first byte may match either case.
