@@ -177,6 +177,11 @@ void PrintTable(const FoundTypeRows& rows, const ScanSummary& s,
       static_cast<unsigned long long>(s.examined), static_cast<unsigned long long>(s.total_sectors),
       static_cast<unsigned long long>(s.unreadable), static_cast<unsigned long long>(s.files_found),
       s.seconds, s.seconds > 0 ? mb / s.seconds : 0.0);
+  if (s.skipped > 0)
+    std::printf("read errors: %llu sectors skipped at first, %llu read again, %llu unreadable\n",
+                static_cast<unsigned long long>(s.skipped),
+                static_cast<unsigned long long>(s.retried),
+                static_cast<unsigned long long>(s.unreadable));
 }
 
 /// Which way the scan ended, as JSON names it.
@@ -221,7 +226,8 @@ void PrintJson(const FoundTypeRows& rows, const ScanSummary& s, bool real_ends) 
     first = false;
   }
   out << "},\"sectors\":" << s.examined << ",\"total_sectors\":" << s.total_sectors
-      << ",\"unreadable\":" << s.unreadable << ",\"seconds\":" << s.seconds
+      << ",\"unreadable\":" << s.unreadable << ",\"skipped\":" << s.skipped
+      << ",\"retried\":" << s.retried << ",\"seconds\":" << s.seconds
       << ",\"end\":" << JsonString(EndName(s.reason)) << ",\"message\":" << JsonString(s.error)
       << "}\n";
   std::fputs(out.str().c_str(), stdout);
