@@ -10,6 +10,7 @@
 #include "recovery/ui/settings_frm.h"
 #include "skin/ez_rgn_btn.h"
 #include "skin/hs_skin_btn.h"
+#include "support/failing_disk.h"
 #include "support/temp_dir.h"
 #include "support/test_disks.h"
 #include "viewer/debug_log.h"
@@ -26,11 +27,13 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QTest>
 #include <QTreeView>
 #include <QTreeWidget>
 
 #include <deque>
 #include <filesystem>
+#include <fstream>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -475,6 +478,52 @@ TEST_F(MainFrmTest, WarnsBeforeSavingOntoTheDiskBeingRecovered) {
 }
 
 }  // namespace
+
+/// Stop Scan on a disk whose reads never return: the window has its buttons back within
+/// about a second and says the disk did not answer; the stuck read is left behind.
+TEST_F(MainFrmTest, StopScanOnADiskThatStoppedAnsweringReturnsAtOnce) {
+  FailingDisk disk(image_, {.loop = false});
+  if (!disk.Ready()) GTEST_SKIP() << disk.Why();
+  disk.Control("hang\n");
+  table_.RegisterImage(disk.Path());
+  Open(table_);
+  QSignalSpy ended(frm_.get(), &TmainFrm::scanFinished);
+  frm_->erbNextClick();
+  QTest::qWait(300);
+  frm_->sbStopClick();
+  ASSERT_TRUE(ended.wait(3000));
+  EXPECT_EQ(frm_->lastScan().reason, ScanEnd::kStopped);
+  EXPECT_TRUE(frm_->btnRestart->isEnabled());
+  EXPECT_TRUE(frm_->lblScanNote->text().contains(QStringLiteral("the disk did not answer")))
+      << frm_->lblScanNote->text().toStdString();
+  disk.Control("");  // the stuck read returns into a scan nobody waits for
+}
+
+/// With real ends on, the found list shows how each file's end was decided.
+TEST_F(MainFrmTest, RealEndsAddTheEndColumn) {
+  // A whole 1x1 GIF at sector 2000; the test image's other starts are bare signatures.
+  static const char kGif[] =
+      "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00!\xf9\x04\x01\x00\x00"
+      "\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+      "D\x01\x00;";
+  {
+    std::fstream f(image_, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(2000 * 512);
+    f.write(kGif, sizeof kGif - 1);
+  }
+  OpenOnImage();
+  frm_->SetRealEnds(true);
+  ScanToTheEnd();
+  OpenTypeRow("GIF");
+  FoundFilesModel& found = *frm_->foundFilesModel();
+  ASSERT_EQ(found.columnCount(), 4);
+  ASSERT_EQ(found.rowCount(), 1);
+  EXPECT_EQ(found.file(0).Size, sizeof kGif - 1);
+  EXPECT_EQ(found.data(found.index(0, 3), Qt::DisplayRole), QStringLiteral("format"));
+  // Bare signatures are no files: the JPG row stays empty.
+  OpenTypeRow("JPG");
+  EXPECT_EQ(found.rowCount(), 0);
+}
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
