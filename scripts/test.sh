@@ -29,10 +29,13 @@ ninja -C build/tsan -j"$jobs" recovery_tests
 echo "== fuzzing the detector"
 CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRAWLEX_GUI=OFF \
   -DTRAWLEX_BENCH=OFF -DTRAWLEX_FUZZ=ON >/dev/null
-ninja -C build/fuzz -j"$jobs" detect_fuzzer
-mkdir -p build/fuzz/corpus
+ninja -C build/fuzz -j"$jobs" detect_fuzzer formats_fuzzer
+mkdir -p build/fuzz/corpus build/fuzz/formats-corpus
 build/fuzz/bin/detect_fuzzer -max_total_time=20 -max_len=4096 -print_final_stats=1 \
   build/fuzz/corpus fuzz/seeds 2>&1 | tail -n 3
+echo "== fuzzing the formats' start checks and end finders"
+build/fuzz/bin/formats_fuzzer -max_total_time=30 -max_len=8192 -print_final_stats=1 \
+  build/fuzz/formats-corpus 2>&1 | tail -n 3
 
 echo "== layout"
 files=$(git ls-files '*.cpp' '*.h')

@@ -41,7 +41,7 @@ std::uint64_t StatedSize(const std::uint8_t* d, std::size_t available) {
   const std::uint64_t header = Le64(d + 16);
   for (std::uint64_t at = 30; at + 24 <= header && at + 24 <= available;) {
     const std::uint64_t size = Le64(d + at + 16);
-    if (size < 24) return 0;
+    if (size < 24 || size > header) return 0;  // also keeps `at` from wrapping
     if (Is(d + at, kFileProperties)) {
       if (at + 96 > available || (d[at + 88] & 1) != 0) return 0;
       return Le64(d + at + 40);

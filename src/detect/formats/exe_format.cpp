@@ -23,7 +23,8 @@ ExeLayout ReadLayout(const std::uint8_t* d, std::size_t available) {
   const std::uint64_t mz_size = (pages - 1) * 512ull + (last_page != 0 ? last_page : 512);
   if (header_paras * 16ull > mz_size) return layout;
   layout.valid = true;
-  const std::uint32_t lfanew = Le32(d + 0x3C);
+  // 64-bit, so that a hostile offset near 4 GiB cannot wrap past the checks.
+  const std::uint64_t lfanew = Le32(d + 0x3C);
   const bool new_style = Le16(d + 0x18) >= 0x40 && lfanew >= 0x40 && lfanew + 4 <= available;
   if (!new_style || std::memcmp(d + lfanew, "PE\0\0", 4) != 0) {
     if (new_style &&
@@ -36,7 +37,7 @@ ExeLayout ReadLayout(const std::uint8_t* d, std::size_t available) {
   const std::uint8_t* coff = d + lfanew + 4;
   if (lfanew + 24 > available) return layout;
   const unsigned sections = Le16(coff + 2), optional_size = Le16(coff + 16);
-  const std::size_t table = lfanew + 24 + optional_size;
+  const std::uint64_t table = lfanew + 24 + optional_size;
   if (sections == 0 || sections > 96 || table + sections * 40ull > available) {
     layout.valid = sections > 0 && sections <= 96;
     return layout;

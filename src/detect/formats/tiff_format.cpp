@@ -213,7 +213,7 @@ class TiffFinder final : public Walker {
 bool TiffHeaderHolds(const std::uint8_t* d, std::size_t available) {
   if (available < 8 || !IsTiffHeader(d)) return false;
   const bool big = d[0] == 'M';
-  const std::uint32_t ifd = big ? Be32(d + 4) : Le32(d + 4);
+  const std::uint64_t ifd = big ? Be32(d + 4) : Le32(d + 4);  // 64-bit: no wrap near 4 GiB
   if (ifd < 8) return false;
   if (ifd + 2 > available) return true;
   const unsigned entries = big ? Be16(d + ifd) : Le16(d + ifd);
