@@ -66,8 +66,8 @@ std::vector<std::uint8_t> WithGarbage(const std::vector<std::uint8_t>& file) {
 /// The detector's row for the first sector, checked more closely.
 int CheckedRow(const std::vector<std::uint8_t>& bytes) {
   std::string tag;
-  if (!DetectFileType(bytes.data(), 512, tag, 255)) return -1;
-  return CheckFileStart(FindFileType(tag), bytes.data(), std::min(bytes.size(), kAvailable));
+  const int row = DetectFileType(bytes.data(), 512, tag, 255) ? FindFileType(tag) : -1;
+  return CheckFileStart(row, bytes.data(), std::min(bytes.size(), kAvailable));
 }
 
 /// Feeds `bytes` in pieces of `piece` until the finder answers, then Finish.

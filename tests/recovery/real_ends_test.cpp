@@ -122,7 +122,6 @@ TEST(RealEnds, RealFilesAmongRandomBytesComeBackWhole) {
     ASSERT_NE(it, found.end()) << "not found";
     EXPECT_EQ(it->second.Type, p.file->row);
     const TfileExt& f = it->second;
-    const std::uint64_t whole = p.file->bytes.size();
     if (f.End == EndReason::kNextStart) {
       // A format that cannot tell its end runs to the next start: the file is all there.
       EXPECT_GE(f.Size, p.size);
@@ -134,8 +133,9 @@ TEST(RealEnds, RealFilesAmongRandomBytesComeBackWhole) {
       else
         EXPECT_EQ(f.Size, p.size);
     } else if (f.End == EndReason::kBroken) {
+      // Where it broke off depends on the bytes after the cut: a GIF's blocks carry no
+      // check, so random bytes can pass for more of them.
       ++broken;
-      EXPECT_LE(f.Size, whole);
     }
   }
   // A file cut short is mostly seen as broken; where only sizes in its header tell the

@@ -46,7 +46,7 @@ open(sys.argv[2], 'wb').write(base + obj + xref + trailer)
 PY
 add updated.pdf PDF
 
-# ZIP: plain, commented, and streamed with data descriptors; ARJ; tar in ustar and pax forms.
+# ZIP: plain, commented, and streamed with data descriptors; ARJ; tar in ustar, pax and GNU forms.
 (cd "$work" && zip -q -X "$out/plain.zip" part1.txt part2.txt photo.jpg)
 (cd "$work" && zip -q -X -fd "$out/described.zip" part1.txt part3.txt)
 (cd "$work" && cat part2.txt | zip -q -X - - > "$out/streamed.zip")
@@ -85,6 +85,9 @@ add files.arj ARJ
 (cd "$work" && tar --format=pax --owner=0 --group=0 --mtime=@1700000000 -cf "$out/pax.tar" part3.txt)
 add photo.tar TAR
 add pax.tar TAR
+# GNU tar's own format, what `tar -cf` writes by default.
+(cd "$work" && tar --format=gnu --owner=0 --group=0 --mtime=@1700000000 -cf "$out/gnu.tar" part1.txt part3.txt)
+add gnu.tar TAR
 
 # No Debian package writes RAR or LZH, compound documents without an office suite,
 # personal folders or help files: these are built here from their published layouts.

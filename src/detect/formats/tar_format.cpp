@@ -1,7 +1,10 @@
+#include "detect/file_catalogue.h"
 #include "detect/formats/document_records.h"
+#include "detect/formats/extra_starts.h"
 #include "detect/formats/record_walker.h"
 
 #include <algorithm>
+#include <cstring>
 
 using namespace document_walk;
 
@@ -74,6 +77,11 @@ class TarFinder final : public RecordWalker {
 
 bool TarStart(const std::uint8_t* data, std::size_t available) {
   return available >= kBlock && ChecksumHolds(data);
+}
+
+int GnuTarStart(const std::uint8_t* data, std::size_t available) {
+  if (available < kBlock || std::memcmp(data + 257, "ustar  \0", 8) != 0) return -1;
+  return ChecksumHolds(data) ? FindFileType("TAR") : -1;
 }
 
 std::unique_ptr<EndFinder> TarEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
