@@ -2,6 +2,7 @@
 
 #include "detect/file_detect.h"
 #include "detect/format_table.h"
+#include "disk/bulk_memory.h"
 #include "disk/rescue_reader.h"
 
 #include <algorithm>
@@ -44,8 +45,9 @@ struct ChunkResult {
   bool lost = false;        ///< the source vanished or ended inside this chunk
   std::string error;
   std::vector<Hit> hits;
-  /// The chunk's bytes, kept for the end finders when real ends are on.
-  std::unique_ptr<std::uint8_t[]> data;
+  /// The chunk's bytes, kept for the end finders when real ends are on; handed back
+  /// with ChunkPipeline::Recycle.
+  std::uint8_t* data = nullptr;
 };
 
 /// Runs the detector over sectors [from, to) of `buffer`, which holds `have` readable
@@ -76,7 +78,12 @@ class ChunkPipeline {
         cancel_(cancel),
         real_ends_(real_ends),
         overlap_(real_ends ? kCheckOverlapSectors : kOverlapSectors),
+        // With real ends a buffer travels with each chunk on its way to the scan: one for
+        // every chunk in flight and the one the scan holds. Without, each worker keeps its own.
+        buffers_(kBufferBytes * (kRunAhead + 1 + static_cast<std::size_t>(workers))),
         slots_(kRunAhead) {
+    for (std::size_t b = 0; b + kBufferBytes <= buffers_.size(); b += kBufferBytes)
+      spare_.push_back(buffers_.data() + b);
     for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~ChunkPipeline() {
@@ -93,10 +100,13 @@ class ChunkPipeline {
   [[nodiscard]] std::uint64_t Chunks() const { return chunks_; }
 
   /// Hands a chunk's bytes back for another chunk.
-  void Recycle(std::unique_ptr<std::uint8_t[]> buffer) {
-    if (!buffer) return;
-    std::lock_guard lock(mutex_);
-    spare_.push_back(std::move(buffer));
+  void Recycle(std::uint8_t* buffer) {
+    if (buffer == nullptr) return;
+    {
+      std::lock_guard lock(mutex_);
+      spare_.push_back(buffer);
+    }
+    changed_.notify_all();
   }
 
   /// Waits for chunk `c` (handed out in order) and takes its result.
@@ -114,23 +124,24 @@ class ChunkPipeline {
 
  private:
   void Work() {
-    std::unique_ptr<std::uint8_t[]> buffer;
+    std::uint8_t* buffer = nullptr;
     for (;;) {
       std::uint64_t c;
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(
-            lock, [&] { return closing_ || next_ >= chunks_ || next_ < consumed_ + kRunAhead; });
+        changed_.wait(lock, [&] {
+          return closing_ || next_ >= chunks_ ||
+                 (next_ < consumed_ + kRunAhead && (buffer != nullptr || !spare_.empty()));
+        });
         if (closing_ || next_ >= chunks_) return;
         c = next_++;
-        if (!buffer && !spare_.empty()) {
-          buffer = std::move(spare_.back());
+        if (buffer == nullptr) {
+          buffer = spare_.back();  // the most recently used, likeliest still in cache
           spare_.pop_back();
         }
       }
-      if (!buffer) buffer = std::make_unique<std::uint8_t[]>(kBufferBytes);
-      ChunkResult result = Examine(c, buffer.get());
-      if (real_ends_) result.data = std::move(buffer);
+      ChunkResult result = Examine(c, buffer);
+      if (real_ends_) result.data = std::exchange(buffer, nullptr);
       {
         std::lock_guard lock(mutex_);
         result.ready = true;
@@ -216,8 +227,9 @@ class ChunkPipeline {
 
   std::mutex mutex_;
   std::condition_variable changed_;
+  BulkMemory buffers_;
   std::vector<ChunkResult> slots_;
-  std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
+  std::vector<std::uint8_t*> spare_;
   std::uint64_t next_ = 0;
   std::uint64_t consumed_ = 0;
   bool closing_ = false;
@@ -558,7 +570,7 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
         observer.CurrentSector(first);
       }
       ChunkResult chunk = pipeline->Take(c);
-      const std::uint8_t* data = chunk.data.get();
+      const std::uint8_t* data = chunk.data;
       const std::size_t in_buffer =
           std::min<std::uint64_t>(readable - first, kChunkSectors + kCheckOverlapSectors) *
           kSectorSize;
@@ -581,7 +593,7 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
       }
       if (!stopped) summary.examined = first + chunk.valid;
       if (data) scan.Feed(first, data, static_cast<std::uint32_t>(summary.examined - first));
-      pipeline->Recycle(std::move(chunk.data));
+      pipeline->Recycle(chunk.data);
       if (stopped) {
         summary.reason = ScanEnd::kStopped;
         break;
