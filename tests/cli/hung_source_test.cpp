@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 
@@ -46,8 +48,17 @@ TEST(HungSource, CtrlCEndsAScanStuckInADeadDiskAndPrintsWhatWasFound) {
   if (!disk.Ready()) GTEST_SKIP() << disk.Why();
   const std::string out = dir / "out", err = dir / "err";
   const pid_t pid = Start({"scan", disk.Path()}, out, err);
-  // The scan is under way (its Ctrl-C handler is set) once reads past the start arrive.
-  while (disk.Reads().size() < 8) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The disk hangs once the first chunk (1 MiB and the slack after it) has been read
+  // whole, so that the scan has had its find to record.
+  auto first_chunk_read = [&] {
+    std::vector<std::pair<std::uint64_t, std::size_t>> reads = disk.Reads();
+    std::sort(reads.begin(), reads.end());
+    std::uint64_t covered = 0;
+    for (const auto& [offset, size] : reads)
+      if (offset <= covered) covered = std::max<std::uint64_t>(covered, offset + size);
+    return covered >= (1u << 20) + 4096;
+  };
+  while (!first_chunk_read()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   disk.Control("hang\n");
   // The reads already under way finish; the scan then waits on the next one for good.
   for (std::size_t seen = SIZE_MAX; seen != disk.Reads().size();) {
