@@ -40,6 +40,9 @@ convert base.ppm -compress lzw -define tiff:rows-per-strip=8 strips.tif && add s
 convert base.ppm -compress zip -define tiff:tile-geometry=32x32 tiled.tif && add tiled.tif TIF
 convert base.ppm -compress jpeg -quality 80 jpeg.tif && add jpeg.tif TIF
 convert base.ppm \( base.ppm -flip \) -compress lzw pages.tif && add pages.tif TIF
+# 16-bit, uncompressed, a short last strip, the strip counts written before the offsets
+convert -size 96x64 -seed 3 plasma:navy-orange -depth 16 -compress none \
+  -define tiff:rows-per-strip=24 deep.tif && add deep.tif TIF
 convert base.ppm -compress RLE picture.psd && add picture.psd PSD
 convert base.ppm -compress None raw.psd && add raw.psd PSD
 

@@ -4,12 +4,16 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace media {
 namespace {
 
 constexpr std::size_t kCapacity = 16384;
 constexpr std::size_t kMaxPending = 32, kMaxGroups = 16;
+/// Strip or tile counts kept when they come before their offsets, so that each piece ends
+/// at its own offset plus its own count.
+constexpr std::size_t kMaxEarlyCounts = 65536;
 
 /// Bytes per value of each field type (0: unknown type).
 unsigned TypeSize(unsigned type) {
@@ -41,11 +45,15 @@ class TiffFinder final : public Walker {
     std::uint8_t type, group;
   };
   /// The strips or tiles of one directory: the end of the farthest piece is its offset
-  /// plus its own count when the offsets came first, else plus the largest count.
+  /// plus its own count. When the counts come first they are kept (up to a bound) until
+  /// the offsets arrive; past the bound the largest count stands in.
   struct Group {
     std::uint64_t max_offset = 0, max_count = 0, count_at_max = 0;
     std::uint32_t max_index = 0;
     bool offsets = false, counts = false, exact = false;
+    std::vector<std::uint32_t> early_counts;
+    bool early_overflow = false;   ///< more counts came first than are kept
+    std::uint64_t paired_end = 0;  ///< the farthest offset plus its own count, from early_counts
   };
 
   std::uint32_t U16(const std::uint8_t* p) const { return big_ ? Be16(p) : Le16(p); }
@@ -136,9 +144,19 @@ class TiffFinder final : public Walker {
         if (v != 0) overflow_ |= !Add({v, 0, Kind::kIfdCount, 0, 0});
       } else if (kind == Kind::kOffsets) {
         if (v >= g.max_offset) g.max_offset = v, g.max_index = first + i;
+        if (g.counts && first + i < g.early_counts.size())
+          g.paired_end = std::max(g.paired_end, v + g.early_counts[first + i]);
+        else if (g.counts)
+          g.early_overflow = true;  // an offset without its own count
       } else {
         g.max_count = std::max(g.max_count, v);
         if (g.offsets && first + i == g.max_index) g.count_at_max = v, g.exact = true;
+        if (!g.offsets) {
+          if (first + i < kMaxEarlyCounts && first + i == g.early_counts.size())
+            g.early_counts.push_back(static_cast<std::uint32_t>(v));
+          else
+            g.early_overflow = true;
+        }
       }
     }
   }
@@ -170,8 +188,13 @@ class TiffFinder final : public Walker {
     // Strip groups whose offsets and counts were both read (inline values count too).
     for (std::size_t i = 0; i < groups_; ++i) {
       const Group& g = group_[i];
-      if (g.max_offset > 0 && g.max_count > 0)
-        extent_ = std::max(extent_, g.max_offset + (g.exact ? g.count_at_max : g.max_count));
+      if (g.max_offset == 0 || g.max_count == 0) continue;
+      if (g.exact)
+        extent_ = std::max(extent_, g.max_offset + g.count_at_max);
+      else if (g.offsets && g.counts && !g.early_overflow && g.paired_end > 0)
+        extent_ = std::max(extent_, g.paired_end);
+      else
+        extent_ = std::max(extent_, g.max_offset + g.max_count);
     }
     if (pending_count_ == 0) {
       kind_ = Kind::kEnd;
