@@ -26,8 +26,20 @@ bool SequenceHolds(const std::uint8_t* p, std::size_t available) {
          (p[10] & 0x20) != 0;
 }
 
+/// The system clock reference of a pack (90 kHz units) from its bytes 4-11, MPEG-1 or -2.
+std::uint64_t PackClock(const std::uint8_t* b) {
+  if ((b[0] & 0xC0) == 0x40)
+    return std::uint64_t{(b[0] >> 3) & 7u} << 30 | std::uint64_t{b[0] & 3u} << 28 |
+           std::uint64_t{b[1]} << 20 | (std::uint64_t{b[2]} >> 3) << 15 |
+           std::uint64_t{b[2] & 3u} << 13 | std::uint64_t{b[3]} << 5 | (b[4] >> 3);
+  return std::uint64_t{(b[0] >> 1) & 7u} << 30 | std::uint64_t{b[1]} << 22 |
+         (std::uint64_t{b[2]} >> 1) << 15 | std::uint64_t{b[3]} << 7 | (b[4] >> 1);
+}
+
 /// A program stream: packs, system headers and packets by their lengths to the end code
-/// 00 00 01 B9, or to the first bytes after a whole packet that are no start code.
+/// 00 00 01 B9, or to the first bytes after a whole packet that are no start code. A
+/// pack whose clock goes back is the start of another stream written right after this
+/// one (files without an end code, stored one after the other).
 class ProgramStreamFinder final : public Walker {
  public:
   ProgramStreamFinder() : Walker(16) { Gather(4); }
@@ -54,6 +66,10 @@ class ProgramStreamFinder final : public Walker {
         head[12] = 0xFF;
         head[13] = 0;
         if (PackLength(head, sizeof head) == 0) return BrokenAt(packet_);
+        const std::uint64_t clock = PackClock(r);
+        if (packs_ > 0 && clock < clock_) return EndsAt(packet_);
+        clock_ = clock;
+        ++packs_;
         phase_ = (r[0] & 0xC0) == 0x40 ? Phase::kPackTail : Phase::kCode;
         Gather(phase_ == Phase::kCode ? 4 : 2);
         return NeedMore();
@@ -74,6 +90,8 @@ class ProgramStreamFinder final : public Walker {
 
   Phase phase_ = Phase::kCode;
   std::uint64_t packet_ = 0;
+  std::uint64_t clock_ = 0;  ///< the last pack's clock
+  std::uint64_t packs_ = 0;
 };
 
 /// An elementary video stream: picture data up to the sequence end code 00 00 01 B7,
