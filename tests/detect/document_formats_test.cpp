@@ -154,3 +154,28 @@ TEST(DocumentFormats, CompoundDocumentsNamedByTheirDirectory) {
 }
 
 }  // namespace
+
+/// A RealAudio metafile has no end mark: it ends after its last line, and a last line
+/// without a line end counts only when it is one more address.
+TEST(DocumentFormats, AddressListsEndAfterTheirLastAddress) {
+  const std::string list = "rtsp://example.com/one.rm\nrtsp://example.com/two.rm\n";
+  const struct {
+    std::string after;  ///< what follows the list on the disk
+    std::size_t end;
+  } cases[] = {
+      {std::string("\xA5\xF8\xC7R\x01", 5), list.size()},  // text-like noise, then a control
+      {std::string("x7#q\x02", 5), list.size()},
+      {std::string("pnm://example.com/three.ra\0", 27), list.size() + 26},
+      {std::string("# the end\x03", 10), list.size() + 9},
+      {std::string("\0\0", 2), list.size()},
+  };
+  for (const auto& c : cases) {
+    const std::string disk = list + c.after;
+    const std::vector<std::uint8_t> bytes(disk.begin(), disk.end());
+    for (std::size_t piece : {1u, 7u, 4096u}) {
+      const EndVerdict v = Follow(FindFileType("RAM"), bytes, piece);
+      EXPECT_EQ(v.state, EndVerdict::State::kEnds) << c.after << " in pieces of " << piece;
+      EXPECT_EQ(v.end, c.end) << c.after << " in pieces of " << piece;
+    }
+  }
+}

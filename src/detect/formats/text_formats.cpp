@@ -135,18 +135,48 @@ class RtfFinder final : public EndFinder {
   int line_ends_ = 0;
 };
 
-/// A metafile of addresses: text up to the first byte that cannot be text.
-class PlainTextFinder final : public EndFinder {
+/// A metafile of addresses, one a line: text up to the first byte that cannot be text.
+/// Text after the last line end counts only when it reads as one more address (printable
+/// ASCII holding "://", or a "#" comment); random bytes that happen to be text-like
+/// after the file's last line are left out.
+class AddressListFinder final : public EndFinder {
  public:
   EndVerdict Feed(std::span<const std::uint8_t> data) override {
-    const std::size_t run = TextRun(data.data(), data.size());
-    fed_ += run;
-    return run < data.size() ? EndsAt(fed_) : NeedMore();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      const std::uint8_t b = data[i];
+      if (!kText[b]) return EndsAt(End(fed_ + i));
+      if (IsLineEnd(b)) {
+        line_end_ = fed_ + i + 1;
+        line_.clear();
+        address_like_ = true;
+        continue;
+      }
+      if (line_.size() < kLongestAddress)
+        line_.push_back(static_cast<char>(b));
+      else
+        address_like_ = false;
+      address_like_ = address_like_ && b >= 0x20 && b < 0x7F;
+    }
+    fed_ += data.size();
+    return NeedMore();
   }
-  EndVerdict Finish(std::uint64_t fed) override { return EndsAt(fed); }
+  EndVerdict Finish(std::uint64_t fed) override { return EndsAt(End(fed)); }
 
  private:
+  static constexpr std::size_t kLongestAddress = 2048;
+
+  /// Where the file ends when its text stops at `stop`.
+  [[nodiscard]] std::uint64_t End(std::uint64_t stop) const {
+    if (line_end_ == 0 || line_.empty()) return stop;
+    const bool address =
+        address_like_ && (line_.find("://") != std::string::npos || line_.front() == '#');
+    return address ? stop : line_end_;
+  }
+
   std::uint64_t fed_ = 0;
+  std::uint64_t line_end_ = 0;  ///< just past the last line end
+  std::string line_;            ///< the line after it, so far
+  bool address_like_ = true;
 };
 
 /// The first 32 bytes are text: a short file may be followed by anything.
@@ -212,5 +242,5 @@ bool RamStart(const std::uint8_t* data, std::size_t available) {
   return OpensAsText(data, available);
 }
 std::unique_ptr<EndFinder> RamEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
-  return std::make_unique<PlainTextFinder>();
+  return std::make_unique<AddressListFinder>();
 }
