@@ -15,7 +15,7 @@ import json
 import os
 import sys
 
-KEY = 64        # bytes that file a start in the index
+KEY = 16        # bytes that file a start in the index (files are at least this long)
 PREFIX = 4096   # bytes a saved file must share with an original to count as its start
 MIN_CUT = 64    # a saved file shorter than this never counts as a cut original
 
