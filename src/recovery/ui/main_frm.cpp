@@ -40,6 +40,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
@@ -585,6 +587,28 @@ void TmainFrm::sbRecoverClick() {
 
 void TmainFrm::saveFlow(std::function<void()> then) {
   SetPause(false);
+  // Ticked types come before ticked files: the files of the shown list are saved only
+  // when no type is ticked. Nothing ticked at all is said before a folder is asked for.
+  std::vector<std::vector<TfileExt>> work;
+  for (int row = 0; row < kFileTypeCount; ++row)
+    if (typeModel_->isChecked(row)) work.push_back((*rows_)[row].Files());
+  std::vector<TfileExt> tickedFiles = foundModel_->checkedFiles();
+  if (work.empty() && tickedFiles.empty()) {
+    services_.prompter->information(this, QStringLiteral("Nothing is ticked."));
+    return finishSave(then);
+  }
+  if (work.empty()) {
+    work.push_back(std::move(tickedFiles));
+  } else if (std::any_of(tickedFiles.begin(), tickedFiles.end(),
+                         [this](const TfileExt& f) { return !typeModel_->isChecked(f.Type); })) {
+    const int answer = services_.prompter->choose(
+        this,
+        QStringLiteral(
+            "Ticked files are not saved while a file type is ticked. Save the ticked types?"),
+        {QStringLiteral("Yes"), QStringLiteral("No")});
+    if (answer != 0) return;  // back to the lists, nothing saved
+  }
+
   const DriveEntry* entry = services_.table->Find(currentDisk_.DriveNumber());
   // The disk being read is never written: a folder on it is refused and no output file
   // may be the source itself.
@@ -614,15 +638,6 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   }
   if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
   options_.SavePath = folder.toStdString();
-
-  std::vector<std::vector<TfileExt>> work;
-  for (int row = 0; row < kFileTypeCount; ++row)
-    if (typeModel_->isChecked(row)) work.push_back((*rows_)[row].Files());
-  if (work.empty()) {
-    auto files = foundModel_->checkedFiles();
-    if (!files.empty()) work.push_back(std::move(files));
-  }
-  if (work.empty()) return finishSave(then);
 
   std::string err;
   auto reader = services_.table->Open(currentDisk_.DriveNumber(), &err);
@@ -740,9 +755,23 @@ void TmainFrm::viewFoundFile(int row) {
 }
 
 void TmainFrm::closeEvent(QCloseEvent* event) {
+  // A running scan or save is not ended without a question; No keeps it going.
+  const bool copying = processFrm_ && processFrm_->isCopying();
+  if ((isScanning() || copying) && !exitConfirmed_) {
+    const int answer = services_.prompter->choose(
+        this,
+        copying ? QStringLiteral("Files are being saved. Stop saving and exit?")
+                : QStringLiteral("A scan is running. Stop it and exit?"),
+        {QStringLiteral("Yes"), QStringLiteral("No")});
+    if (answer != 0) {
+      event->ignore();
+      return;
+    }
+    exitConfirmed_ = true;
+  }
   // The scan and the copy end before the window's state goes away.
   scanWorker_->stopAndWait();
-  if (processFrm_ && processFrm_->isCopying()) {
+  if (copying) {
     processFrm_->btnCancelClick();
     event->ignore();
     connect(processFrm_, &TprocessFrm::copyEnded, this, &QWidget::close, Qt::SingleShotConnection);

@@ -83,6 +83,14 @@ void TprocessFrm::btnCancelClick() {
   if (cancel_) cancel_->Cancel();
 }
 
+void TprocessFrm::reject() {
+  if (isCopying()) {
+    btnCancelClick();
+    return;
+  }
+  QDialog::reject();
+}
+
 void TprocessFrm::closeEvent(QCloseEvent* event) {
   // Closing the window while copying is the same as Stop; it closes when the copy ends.
   if (isCopying()) {

@@ -57,6 +57,10 @@ class TprocessFrm final : public QDialog {
  signals:
   void copyEnded();
 
+ public slots:
+  /// Esc: while copying it is Stop, and the window stays until the copy has ended.
+  void reject() override;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 

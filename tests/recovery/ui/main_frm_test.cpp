@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -248,16 +249,37 @@ TEST_F(MainFrmTest, SectorViewerOpensOnDriveZeroTheChosenDriveAndAFoundFile) {
   EXPECT_TRUE(debug_->mmDebug->toPlainText().contains(QStringLiteral("6 files found")));
 }
 
-TEST_F(MainFrmTest, TypeTicksWinOverFileTicks) {
+/// Ticked types win over ticked files, and the user is told before a folder is asked for:
+/// Yes saves the types, No goes back to the lists. With nothing ticked no folder is asked.
+TEST_F(MainFrmTest, TypeTicksWinOverFileTicksAfterAskingAndNothingTickedIsSaid) {
   OpenOnImage();
   ScanToTheEnd();
+  QSignalSpy saved(frm_.get(), &TmainFrm::saveFinished);
+  frm_->sbRecoverClick();
+  EXPECT_EQ(prompter_.said, QStringList{QStringLiteral("info: Nothing is ticked.")});
+  EXPECT_EQ(saved.size(), 1);
+
   OpenTypeRow("PDF");
   frm_->foundFilesModel()->setAllChecked(true);
   frm_->fileTypeModel()->setChecked(FindFileType("JPG"), true);
   frm_->fileTypeModel()->setChecked(FindFileType("ZIP"), true);
   const std::string out = dir_ / "out";
   fs::create_directories(out);
+  const QString question = QStringLiteral(
+      "choose: Ticked files are not saved while a file type is ticked. Save the ticked types?");
+  prompter_.said.clear();
+  prompter_.choices = {1};  // No: back to the lists, no folder asked, nothing written
+  folders_.push_back(QString::fromStdString(out));
+  frm_->sbRecoverClick();
+  EXPECT_EQ(prompter_.said, QStringList{question});
+  EXPECT_EQ(folders_.size(), 1u);
+  EXPECT_TRUE(Saved(out).empty());
+  folders_.clear();
+
+  prompter_.said.clear();
+  prompter_.choices = {0};
   SaveInto(out);
+  EXPECT_EQ(prompter_.said.front(), question);
   EXPECT_EQ(process_->AmountOfFile(), 5u);
   EXPECT_EQ(process_->Gauge->value(), 5);
   EXPECT_EQ(Saved(out), (std::vector<std::string>{"FILE_100.JPG", "FILE_1200.ZIP", "FILE_1500.ZIP",
@@ -283,7 +305,15 @@ TEST_F(MainFrmTest, WhileCopyingOnlyTheCopyWindowIsUsableAndStopWorks) {
   EXPECT_FALSE(frm_->sbRecover->isEnabled());
   EXPECT_TRUE(process_->isVisible());
   EXPECT_TRUE(process_->bbStop->isEnabled());
-  process_->btnCancelClick();
+  // Closing the main window asks first; No leaves the copy running.
+  prompter_.choices = {1};
+  frm_->close();
+  EXPECT_TRUE(frm_->isVisible());
+  EXPECT_TRUE(prompter_.said.contains(
+      QStringLiteral("choose: Files are being saved. Stop saving and exit?")));
+  // Esc in the copy window is Stop: the window stays until the copy has ended.
+  QTest::keyClick(process_.get(), Qt::Key_Escape);
+  EXPECT_TRUE(process_->isVisible() || !saved.isEmpty());
   if (saved.isEmpty()) {
     ASSERT_TRUE(saved.wait(20000));
   }
@@ -497,6 +527,31 @@ TEST_F(MainFrmTest, StopScanOnADiskThatStoppedAnsweringReturnsAtOnce) {
   EXPECT_TRUE(frm_->lblScanNote->text().contains(QStringLiteral("the disk did not answer")))
       << frm_->lblScanNote->text().toStdString();
   disk.Control("");  // the stuck read returns into a scan nobody waits for
+}
+
+/// Exit while a scan runs asks first: No keeps scanning, Yes stops the scan (even one stuck
+/// in a disk that stopped answering) and closes the window.
+TEST_F(MainFrmTest, ExitDuringAScanAsksFirst) {
+  FailingDisk disk(image_, {.loop = false});
+  if (!disk.Ready()) GTEST_SKIP() << disk.Why();
+  disk.Control("hang\n");
+  table_.RegisterImage(disk.Path());
+  Open(table_);
+  frm_->erbNextClick();
+  QTest::qWait(200);
+  ASSERT_TRUE(frm_->isScanning());
+  prompter_.choices = {1};
+  frm_->close();
+  EXPECT_EQ(prompter_.said.back(), QStringLiteral("choose: A scan is running. Stop it and exit?"));
+  EXPECT_TRUE(frm_->isVisible());
+  EXPECT_TRUE(frm_->isScanning());
+  prompter_.choices = {0};
+  QElapsedTimer clock;
+  clock.start();
+  frm_->close();
+  EXPECT_FALSE(frm_->isVisible());
+  EXPECT_LT(clock.elapsed(), 3000);
+  disk.Control("");
 }
 
 /// With real ends on, the found list shows how each file's end was decided.
