@@ -1,10 +1,15 @@
 #include "recovery/options.h"
+#include "recovery/ini_options_store.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -78,6 +83,48 @@ TEST(Options, SaveWritesTextAndReportsAFailedWriteKeepingTheUsersValue) {
   options.MaxSizeOfRecoverMB = 7;
   EXPECT_FALSE(SaveOptions(store, options));
   EXPECT_EQ(options.MaxSizeOfRecoverMB, 7u);
+}
+
+/// The options file as written by hand or by an earlier writer that escaped the space in
+/// "Save Path": it reads, is written back under the right name, and keeps its other lines.
+TEST(IniOptionsStore, ReadsAndWritesKeysAsNamedKeepingTheRest) {
+  TempDir dir;
+  const std::string path = (dir.path() / "conf" / "Options.ini").string();
+  auto text = [&] {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  IniOptionsStore store(path);
+  EXPECT_EQ(store.Read("MaxRecover"), std::nullopt);  // no file yet
+  ASSERT_TRUE(store.Write("MaxRecover", "7"));        // makes the folder and the file
+  EXPECT_EQ(text(), "[Options]\nMaxRecover=7\n");
+
+  {
+    std::ofstream out(path, std::ios::trunc);
+    out << "[General]\nSave Path=elsewhere\n\n[Options]\r\nMaxRecover=5\r\n"
+           "Save%20Path=/old/place\r\n; a note\n";
+  }
+  EXPECT_EQ(store.Read("Save Path"), "/old/place");
+  EXPECT_EQ(store.Read("MaxRecover"), "5");
+  const std::string tricky[] = {"/new place", " spaced ", "quote\"and\\slash", "two\nlines", ""};
+  for (const std::string& value : tricky) {
+    ASSERT_TRUE(store.Write("Save Path", value));
+    EXPECT_EQ(store.Read("Save Path"), value);
+  }
+  ASSERT_TRUE(store.Write("Save Path", "/new place"));
+  ASSERT_TRUE(store.Write("RealEnds", "1"));
+  EXPECT_EQ(text(),
+            "[General]\nSave Path=elsewhere\n\n[Options]\nMaxRecover=5\nSave Path=/new place\n"
+            "; a note\nRealEnds=1\n");
+
+  if (::geteuid() != 0) {
+    fs::permissions(dir.path() / "conf", fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_FALSE(store.Write("MaxRecover", "9"));
+    EXPECT_EQ(store.Read("MaxRecover"), "5");
+    fs::permissions(dir.path() / "conf", fs::perms::owner_all);
+  }
 }
 
 }  // namespace

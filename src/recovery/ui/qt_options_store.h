@@ -1,16 +1,10 @@
 #pragma once
 
-#include "recovery/options.h"
+#include "recovery/ini_options_store.h"
 
-#include <QSettings>
-
-/// The options in the user's configuration folder: an INI file with an [Options] section.
-class QtOptionsStore final : public OptionsStore {
+/// The options in the user's configuration folder: Options.ini with an [Options] section,
+/// where QSettings would keep it ($XDG_CONFIG_HOME/OstrelTrawlexRecovery/Options.ini).
+class QtOptionsStore final : public IniOptionsStore {
  public:
   QtOptionsStore();
-  std::optional<std::string> Read(const std::string& key) override;
-  bool Write(const std::string& key, const std::string& value) override;
-
- private:
-  QSettings settings_;
 };

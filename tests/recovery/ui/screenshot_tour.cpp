@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
