@@ -1,6 +1,7 @@
 #include "skin/ez_rgn_btn.h"
 
 #include <QBitmap>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -8,6 +9,7 @@
 TEzRgnBtn::TEzRgnBtn(QWidget* parent) : QWidget(parent), repeat_(new QTimer(this)) {
   repeat_->setInterval(kRepeatInterval);
   connect(repeat_, &QTimer::timeout, this, &TEzRgnBtn::click);
+  setFocusPolicy(Qt::StrongFocus);
   resize(15, 15);
 }
 
@@ -162,6 +164,12 @@ void TEzRgnBtn::paintEvent(QPaintEvent*) {
   } else {
     painter.drawPixmap(0, 0, picture);
   }
+  if (hasFocus()) {
+    // The keyboard's place: a dotted frame inside the picture.
+    painter.setPen(QPen(palette().color(QPalette::ButtonText), 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(2, 2, -3, -3));
+  }
   if (caption_.isEmpty()) return;
   painter.setFont(font());
   painter.setPen(palette().color(QPalette::ButtonText));
@@ -169,6 +177,27 @@ void TEzRgnBtn::paintEvent(QPaintEvent*) {
   const int x = qRound(width() / 2.0 - metrics.horizontalAdvance(caption_) / 2.0);
   const int y = qRound(height() / 2.0 - metrics.height() / 2.0);
   painter.drawText(x, y + metrics.ascent(), caption_);
+}
+
+void TEzRgnBtn::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+      !event->isAutoRepeat()) {
+    click();
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void TEzRgnBtn::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  update();
+}
+
+void TEzRgnBtn::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  update();
 }
 
 void TEzRgnBtn::enterEvent(QEnterEvent* event) {

@@ -3,10 +3,13 @@
 #include "skin/button_skin.h"
 #include "skin/skin_face.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
 
 THSSkinBtn::THSSkinBtn(QWidget* parent) : QWidget(parent), skin_(new TButtonSkin(this)) {
+  setFocusPolicy(Qt::StrongFocus);
   connect(skin_, &TButtonSkin::skinChanged, this, &THSSkinBtn::skinChanged);
   connect(skin_, &TButtonSkin::shapeChanged, this, [this] { applyBounds(size()); });
   watchParent();
@@ -15,6 +18,22 @@ THSSkinBtn::THSSkinBtn(QWidget* parent) : QWidget(parent), skin_(new TButtonSkin
 
 void THSSkinBtn::setCaption(const QString& caption) {
   caption_ = caption;
+  // "&Stop" answers Alt+S anywhere in its window while it is shown and enabled.
+  const QKeySequence key = QKeySequence::mnemonic(caption);
+  if (key.isEmpty()) {
+    delete accessKey_;
+    accessKey_ = nullptr;
+  } else {
+    if (!accessKey_) {
+      accessKey_ = new QShortcut(this);
+      connect(accessKey_, &QShortcut::activated, this, [this] {
+        if (!isEnabled() || !isVisible()) return;
+        setFocus(Qt::ShortcutFocusReason);
+        emit clicked();
+      });
+    }
+    accessKey_->setKey(key);
+  }
   update();
 }
 
@@ -108,8 +127,15 @@ void THSSkinBtn::paintEvent(QPaintEvent*) {
     painter.setBrushOrigin(0, -offset);
     painter.fillPath(clip, QBrush(face_));
   }
-  if (caption_.isEmpty()) return;
   painter.setRenderHint(QPainter::Antialiasing, false);
+  if (hasFocus()) {
+    // The keyboard's place: a dotted frame inside the face.
+    QPen pen(palette().color(QPalette::ButtonText), 1, Qt::DotLine);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(4, 3, -5, -4));
+  }
+  if (caption_.isEmpty()) return;
   painter.setFont(font());
   const QRect textRect(0, 1, width(), height() - 3);
   // "&Stop" shows as Stop with its access key underlined.
@@ -168,6 +194,27 @@ void THSSkinBtn::mouseMoveEvent(QMouseEvent* event) {
     update();
   }
   emit mouseMoved(event->buttons(), event->modifiers(), pos);
+}
+
+void THSSkinBtn::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+      !event->isAutoRepeat()) {
+    if (isEnabled()) emit clicked();
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void THSSkinBtn::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  update();
+}
+
+void THSSkinBtn::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  update();
 }
 
 void THSSkinBtn::changeEvent(QEvent* event) {

@@ -7,6 +7,8 @@ class TButtonSkin;
 
 /// A push button drawn from a four-band skin stretched to any width, with its caption on top.
 /// Its height follows the skin; the corners of the skin blend into the parent's colour.
+class QShortcut;
+
 class THSSkinBtn : public QWidget {
   Q_OBJECT
   Q_PROPERTY(QString Caption READ Caption WRITE setCaption)
@@ -49,6 +51,10 @@ class THSSkinBtn : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  /// Space, Enter and Return press a focused button.
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
@@ -60,6 +66,7 @@ class THSSkinBtn : public QWidget {
 
   TButtonSkin* skin_;
   QString caption_;
+  QShortcut* accessKey_ = nullptr;  ///< Alt and the caption's "&" letter
   bool mouseEnter_ = false;
   bool hover_ = false;
   bool pressed_ = false;

@@ -35,6 +35,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -257,6 +258,20 @@ void TmainFrm::buildRegionButtons() {
   erbExit = make(RegionButton::Exit, &TmainFrm::erbExitClick);
   EzRgnBtn4 = make(RegionButton::Settings, &TmainFrm::EzRgnBtn4Click);
   btnHelp = make(RegionButton::Help, &TmainFrm::btnHelpClick);
+  // The picture buttons carry their words in the picture: these give them names and keys.
+  erbNext->setToolTip(QStringLiteral("Next (Alt+N)"));
+  erbPrevious->setToolTip(QStringLiteral("Previous (Alt+P)"));
+  btnRestart->setToolTip(QStringLiteral("Restart"));
+  erbExit->setToolTip(QStringLiteral("Exit"));
+  EzRgnBtn4->setToolTip(QStringLiteral("Settings"));
+  btnHelp->setToolTip(QStringLiteral("Help"));
+  for (auto [button, key] : {std::pair{erbNext, Qt::ALT | Qt::Key_N},
+                             std::pair{erbPrevious, Qt::ALT | Qt::Key_P}}) {
+    auto* shortcut = new QShortcut(QKeySequence(key), this);
+    connect(shortcut, &QShortcut::activated, button, [b = button] {
+      if (b->isVisible() && b->isEnabled()) b->click();
+    });
+  }
   btnRestart->hide();
   erbPrevious->setEnabled(false);
   PopupAboutus = new QMenu(this);

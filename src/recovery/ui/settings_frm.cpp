@@ -9,11 +9,36 @@
 #include <QGroupBox>
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
+
+namespace {
+
+/// Keeps what is typed, in range or not, so that OK can say why a value is refused
+/// rather than the box dropping the digits that do not fit.
+class LimitSpinBox final : public QSpinBox {
+ public:
+  using QSpinBox::QSpinBox;
+  QValidator::State validate(QString& input, int& pos) const override {
+    const QString digits = input.trimmed();
+    bool number = false;
+    const int value = digits.toInt(&number);
+    if (number && (value < minimum() || value > maximum())) return QValidator::Intermediate;
+    return QSpinBox::validate(input, pos);
+  }
+  /// Arrow keys and the wheel replace what was typed.
+  void stepBy(int steps) override {
+    if (stepped) stepped();
+    QSpinBox::stepBy(steps);
+  }
+  std::function<void()> stepped;
+};
+
+}  // namespace
 
 TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
                            std::function<void(std::uint32_t)> setLimit, Prompter& prompter,
@@ -29,7 +54,9 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
   auto* group = new QGroupBox(QStringLiteral(" Maximum file size "), this);
   auto* row = new QHBoxLayout(group);
   row->addWidget(new QLabel(QStringLiteral("Max file size :"), group));
-  speMaxRetry = new QSpinBox(group);
+  auto* spin = new LimitSpinBox(group);
+  spin->stepped = [this] { typed_.clear(); };
+  speMaxRetry = spin;
   speMaxRetry->setObjectName(QStringLiteral("speMaxRetry"));
   speMaxRetry->setRange(1, 20);
   speMaxRetry->setValue(20);
@@ -60,6 +87,8 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
   layout->addWidget(chkRealEnds);
   layout->addLayout(buttons);
   setFixedSize(340, 160);
+  connect(speMaxRetry->findChild<QLineEdit*>(), &QLineEdit::textEdited, this,
+          [this](const QString& text) { typed_ = text; });
   connect(btnOK, &THSSkinBtn::clicked, this, &TFrmSettings::btnOKClick);
   connect(btnCancel, &THSSkinBtn::clicked, this, &TFrmSettings::btnCancelClick);
 }
@@ -72,20 +101,40 @@ void TFrmSettings::setRealEndsAccess(std::function<bool()> realEnds,
 
 void TFrmSettings::showEvent(QShowEvent* event) {
   speMaxRetry->setValue(static_cast<int>(limit_()));
+  typed_.clear();
   chkRealEnds->setEnabled(static_cast<bool>(realEnds_));
   chkRealEnds->setChecked(realEnds_ && realEnds_());
   QDialog::showEvent(event);
 }
 
+void TFrmSettings::keyPressEvent(QKeyEvent* event) {
+  // Enter is OK wherever the focus is, but on a button, which takes the key itself.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    btnOKClick();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 void TFrmSettings::btnOKClick() {
-  const QString text = speMaxRetry->text();
+  // The box puts its last good value back when it loses the focus or sees Enter; what
+  // the user typed is what is judged.
+  const QString text = typed_.isEmpty() ? speMaxRetry->text() : typed_;
   const auto value = ParseDecimal(text.trimmed().toStdString());
   if (!value) {
     // The limit stays as it was and the dialog stays open.
     prompter_.error(this, QStringLiteral("'%1' is not a valid integer value").arg(text));
     return;
   }
-  setLimit_(std::clamp<std::uint32_t>(*value, 1, 20));
+  if (*value < 1 || *value > 20) {
+    prompter_.error(this, QStringLiteral("%1 MB is refused: the maximum file size is 1 to 20 MB.")
+                              .arg(text.trimmed()));
+    speMaxRetry->setFocus();
+    speMaxRetry->selectAll();
+    return;
+  }
+  typed_.clear();
+  setLimit_(static_cast<std::uint32_t>(*value));
   if (setRealEnds_ && chkRealEnds->isChecked() != realEnds_())
     setRealEnds_(chkRealEnds->isChecked());
   accept();

@@ -30,6 +30,7 @@ class TFrmSettings final : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   std::function<std::uint32_t()> limit_;
@@ -37,4 +38,5 @@ class TFrmSettings final : public QDialog {
   std::function<bool()> realEnds_;
   std::function<void(bool)> setRealEnds_;
   Prompter& prompter_;
+  QString typed_;  ///< the limit as last typed, while the dialog is open
 };

@@ -336,6 +336,31 @@ TEST_F(MainFrmTest, SelectAllAndOpeningARowFollowTheTypeTick) {
   EXPECT_EQ(frm_->lblFoundFile->text(), QStringLiteral("0"));
 }
 
+/// The skinned buttons are reached with Tab and pressed with Enter or Space; Alt+N is Next
+/// and Alt+P Previous; the picture buttons have tooltips.
+TEST_F(MainFrmTest, ButtonsWorkFromTheKeyboard) {
+  OpenOnImage();
+  frm_->activateWindow();
+  for (QWidget* b : std::initializer_list<QWidget*>{frm_->erbNext, frm_->erbExit, frm_->sbRecover,
+                                                    frm_->btnSelectAll, frm_->btnRefresh})
+    EXPECT_EQ(b->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
+  EXPECT_EQ(frm_->EzRgnBtn4->toolTip(), QStringLiteral("Settings"));
+  EXPECT_EQ(frm_->btnHelp->toolTip(), QStringLiteral("Help"));
+  EXPECT_EQ(frm_->erbExit->toolTip(), QStringLiteral("Exit"));
+
+  QSignalSpy ended(frm_.get(), &TmainFrm::scanFinished);
+  frm_->erbNext->setFocus();
+  QTest::keyClick(frm_->erbNext, Qt::Key_Return);
+  ASSERT_TRUE(ended.size() == 1 || ended.wait(20000));
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsScan);
+
+  frm_->btnSelectAll->setFocus();
+  QTest::keyClick(frm_->btnSelectAll, Qt::Key_Space);
+  EXPECT_TRUE(frm_->fileTypeModel()->isChecked(FindFileType("ZIP")));
+  QTest::keyClick(frm_.get(), Qt::Key_P, Qt::AltModifier);
+  EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsListDisk);
+}
+
 TEST_F(MainFrmTest, NextNeedsAChosenDrive) {
   Open(table_);  // no disk at all
   EXPECT_EQ(frm_->lvAvailableDisk->topLevelItemCount(), 0);
@@ -466,6 +491,26 @@ TEST_F(MainFrmTest, OptionsFirstRunDialogAndZeroLimit) {
   EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 12u);
   EXPECT_TRUE(settings_->isVisible());
   settings_->btnCancelClick();
+
+  // Typed on the keyboard: 25 stays as typed and Enter says why it is refused; 7 and
+  // Enter is OK.
+  settings_->show();
+  settings_->activateWindow();
+  auto* edit = settings_->speMaxRetry->findChild<QLineEdit*>();
+  settings_->speMaxRetry->setFocus();
+  settings_->speMaxRetry->selectAll();
+  QTest::keyClicks(edit, QStringLiteral("25"));
+  EXPECT_EQ(edit->text(), QStringLiteral("25"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(prompter_.said.back(),
+            QStringLiteral("error: 25 MB is refused: the maximum file size is 1 to 20 MB."));
+  EXPECT_TRUE(settings_->isVisible());
+  EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 12u);
+  settings_->speMaxRetry->selectAll();
+  QTest::keyClicks(edit, QStringLiteral("7"));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_FALSE(settings_->isVisible());
+  EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 7u);
 
   // A stored limit of 0 is no limit, as on the command line.
   frm_->SetMaxSizeOfRecoverMB(0);
