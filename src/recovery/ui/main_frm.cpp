@@ -142,6 +142,10 @@ void TmainFrm::buildDrivePage() {
   lvAvailableDisk->setGeometry(20, 48, 270, 220);
   connect(lvAvailableDisk, &QTreeWidget::itemSelectionChanged, this,
           &TmainFrm::lvAvailableDiskClick);
+  // Enter or a double click on a drive row is Next.
+  connect(lvAvailableDisk, &QTreeWidget::itemActivated, this, [this] {
+    if (erbNext->isVisible() && erbNext->isEnabled()) erbNextClick();
+  });
 
   const QString captions[] = {QStringLiteral("Drive type:"), QStringLiteral("Drive model:"),
                               QStringLiteral("Physical ID:"), QStringLiteral("Bytes per sector:"),
@@ -185,6 +189,18 @@ void TmainFrm::buildScanPage() {
   lvSelectedFileType->installEventFilter(this);
   connect(lvSelectedFileType, &QTreeView::clicked, this, &TmainFrm::lvSelectedFileTypeClick);
   connect(lvSelectedFileType, &QTreeView::doubleClicked, this, &TmainFrm::lvSelectedFileTypeClick);
+  // The keyboard as the mouse: moving to a type lists its files, and ticking the type
+  // shown (Space) ticks its files.
+  connect(lvSelectedFileType->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid() && current.row() != shownTypeRow_) lvSelectedFileTypeClick();
+          });
+  connect(typeModel_, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& first, const QModelIndex& last, const QList<int>& roles) {
+            if (shownTypeRow_ >= first.row() && shownTypeRow_ <= last.row() &&
+                roles.contains(Qt::CheckStateRole))
+              foundModel_->setAllChecked(typeModel_->isChecked(shownTypeRow_));
+          });
 
   foundModel_ = new FoundFilesModel(this);
   lvFound = new QTreeView(tsScan);
@@ -265,8 +281,8 @@ void TmainFrm::buildRegionButtons() {
   erbExit->setToolTip(QStringLiteral("Exit"));
   EzRgnBtn4->setToolTip(QStringLiteral("Settings"));
   btnHelp->setToolTip(QStringLiteral("Help"));
-  for (auto [button, key] : {std::pair{erbNext, Qt::ALT | Qt::Key_N},
-                             std::pair{erbPrevious, Qt::ALT | Qt::Key_P}}) {
+  for (auto [button, key] :
+       {std::pair{erbNext, Qt::ALT | Qt::Key_N}, std::pair{erbPrevious, Qt::ALT | Qt::Key_P}}) {
     auto* shortcut = new QShortcut(QKeySequence(key), this);
     connect(shortcut, &QShortcut::activated, button, [b = button] {
       if (b->isVisible() && b->isEnabled()) b->click();
@@ -302,8 +318,21 @@ void TmainFrm::showEvent(QShowEvent* event) {
 
 void TmainFrm::FormShow() {
   btnRefreshClick();
-  if (lvAvailableDisk->topLevelItemCount() > 0)
-    lvAvailableDisk->setCurrentItem(lvAvailableDisk->topLevelItem(0));
+  // The first disk image (one named on the command line), else the first drive that can
+  // be read, else the first row.
+  int first = driveRows_.empty() ? -1 : 0;
+  auto isImage = [this](const DriveRow& row) {
+    const DriveEntry* entry = services_.table->Find(row.disk.DriveNumber());
+    return entry && entry->is_image;
+  };
+  const auto image = std::find_if(driveRows_.begin(), driveRows_.end(), isImage);
+  const auto readable = std::find_if(driveRows_.begin(), driveRows_.end(),
+                                     [](const DriveRow& row) { return row.Readable(); });
+  if (image != driveRows_.end())
+    first = static_cast<int>(image - driveRows_.begin());
+  else if (readable != driveRows_.end())
+    first = static_cast<int>(readable - driveRows_.begin());
+  if (first >= 0) lvAvailableDisk->setCurrentItem(lvAvailableDisk->topLevelItem(first));
   pcWizard->setCurrentWidget(tsListDisk);
   actInitialExecute();
 }
@@ -314,7 +343,12 @@ void TmainFrm::btnRefreshClick() {
   const QSignalBlocker block(lvAvailableDisk);
   lvAvailableDisk->clear();
   for (const DriveRow& row : driveRows_) {
-    auto* item = new QTreeWidgetItem({QString::fromStdString(row.caption)});
+    // A disk image is shown as one, by its file name.
+    const DriveEntry* entry = services_.table->Find(row.disk.DriveNumber());
+    const QString caption = entry && entry->is_image ? QStringLiteral("[Disk Image] ") +
+                                                           QString::fromStdString(entry->name)
+                                                     : QString::fromStdString(row.caption);
+    auto* item = new QTreeWidgetItem({caption});
     item->setToolTip(0, QString::fromStdString(row.path));
     lvAvailableDisk->addTopLevelItem(item);
   }
@@ -443,6 +477,7 @@ void TmainFrm::FillTypeList() {
   scanWorker_->stopAndWait();
   typeModel_->reset();
   foundModel_->clear();
+  shownTypeRow_ = -1;
   lblFoundFile->setText(QStringLiteral("0"));
   lblScanNote->clear();
   rows_ = std::make_shared<FoundTypeRows>();
@@ -563,6 +598,7 @@ void TmainFrm::lvSelectedFileTypeClick() {
   if (!current.isValid()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const int row = current.row();
+  shownTypeRow_ = row;
   foundModel_->setFiles((*rows_)[row].Files(), typeModel_->isChecked(row),
                         lastScanOptions_.real_ends);
   QApplication::restoreOverrideCursor();

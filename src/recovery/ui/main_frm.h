@@ -197,7 +197,8 @@ class TmainFrm final : public QWidget {
   QString lastSaveSummary_;
   bool saved_ = false;
   bool shownOnce_ = false;
-  bool exitConfirmed_ = false;  ///< the user agreed to stop what runs and exit
+  bool exitConfirmed_ = false;
+  int shownTypeRow_ = -1;  ///< the type whose files the found list shows  ///< the user agreed to stop what runs and exit
   ScanSummary lastScan_;
   ScanOptions lastScanOptions_;  ///< how the files listed were found
   ScanWorker* scanWorker_ = nullptr;

@@ -361,6 +361,47 @@ TEST_F(MainFrmTest, ButtonsWorkFromTheKeyboard) {
   EXPECT_EQ(frm_->pcWizard->currentWidget(), frm_->tsListDisk);
 }
 
+/// With a disk before it, the image named to the program is the row chosen at start, shown
+/// as a disk image; Enter on a drive row is Next; in the type list the arrow keys list the
+/// files of the type reached and Space ticks the type with its files.
+TEST_F(MainFrmTest, TheImageIsPreselectedAndTheListsFollowTheKeyboard) {
+  WriteText(dir_ / "sys/block/sda/removable", "0\n");
+  WriteText(dir_ / "sys/block/sda/size", "2048\n");
+  WriteText(dir_ / "sys/block/sda/device/model", "QEMU HARDDISK");
+  fs::create_directories(dir_ / "dev");
+  WriteFile(dir_ / "dev/sda", std::vector<std::uint8_t>(2048 * 512));
+  DriveTable machine(dir_ / "sys", dir_ / "dev");
+  machine.RegisterImage(image_);
+  Open(machine);
+  ASSERT_EQ(frm_->lvAvailableDisk->topLevelItemCount(), 2);
+  EXPECT_EQ(frm_->lvAvailableDisk->topLevelItem(0)->text(0),
+            QStringLiteral("[Fixed Disk] QEMU HARDDISK"));
+  EXPECT_EQ(frm_->lvAvailableDisk->topLevelItem(1)->text(0),
+            QStringLiteral("[Disk Image] disk.img"));
+  EXPECT_EQ(frm_->lvAvailableDisk->currentItem(), frm_->lvAvailableDisk->topLevelItem(1));
+
+  QSignalSpy ended(frm_.get(), &TmainFrm::scanFinished);
+  frm_->activateWindow();
+  frm_->lvAvailableDisk->setFocus();
+  QTest::keyClick(frm_->lvAvailableDisk, Qt::Key_Return);
+  ASSERT_TRUE(ended.size() == 1 || ended.wait(20000));
+  EXPECT_EQ(frm_->lastScan().files_found, 6u);
+
+  OpenTypeRow("PDF");
+  EXPECT_EQ(frm_->lblFoundFile->text(), QStringLiteral("1"));
+  frm_->lvSelectedFileType->setFocus();
+  QTest::keyClick(frm_->lvSelectedFileType, Qt::Key_Down);  // PDF to the next type
+  const int next = FindFileType("PDF") + 1;
+  EXPECT_EQ(frm_->lvSelectedFileType->currentIndex().row(), next);
+  EXPECT_EQ(frm_->lblFoundFile->text(), QStringLiteral("0"));
+  for (int row = next; row < FindFileType("ZIP"); ++row)
+    QTest::keyClick(frm_->lvSelectedFileType, Qt::Key_Down);
+  EXPECT_EQ(frm_->lblFoundFile->text(), QStringLiteral("3"));
+  QTest::keyClick(frm_->lvSelectedFileType, Qt::Key_Space);
+  EXPECT_TRUE(frm_->fileTypeModel()->isChecked(FindFileType("ZIP")));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(frm_->foundFilesModel()->isChecked(i));
+}
+
 TEST_F(MainFrmTest, NextNeedsAChosenDrive) {
   Open(table_);  // no disk at all
   EXPECT_EQ(frm_->lvAvailableDisk->topLevelItemCount(), 0);
