@@ -184,7 +184,7 @@ TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
   OpenOnImage();
   ASSERT_EQ(frm_->lvAvailableDisk->topLevelItemCount(), 1);
   EXPECT_EQ(frm_->lvAvailableDisk->topLevelItem(0)->text(0),
-            QStringLiteral("[Fixed Disk] disk.img"));
+            QStringLiteral("[Disk Image] disk.img"));
   EXPECT_EQ(frm_->currentDisk().DriveNumber(), 0);
   EXPECT_EQ(frm_->lblCapacity->text(), QStringLiteral("1.46 MB "));
   EXPECT_FALSE(frm_->erbPrevious->isEnabled());
