@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <algorithm>
+
 TEzRgnBtn::TEzRgnBtn(QWidget* parent) : QWidget(parent), repeat_(new QTimer(this)) {
   repeat_->setInterval(kRepeatInterval);
   connect(repeat_, &QTimer::timeout, this, &TEzRgnBtn::click);
@@ -165,10 +167,14 @@ void TEzRgnBtn::paintEvent(QPaintEvent*) {
     painter.drawPixmap(0, 0, picture);
   }
   if (hasFocus()) {
-    // The keyboard's place: a dotted frame inside the picture.
-    painter.setPen(QPen(palette().color(QPalette::ButtonText), 1, Qt::DotLine));
+    // The keyboard's place: a dotted frame inside the picture, light on a dark face.
+    const QImage face = picture.toImage();
+    const bool dark =
+        face.pixelColor(std::min(8, face.width() - 1), face.height() / 2).lightness() < 128;
+    painter.setPen(
+        QPen(dark ? QColor(Qt::white) : palette().color(QPalette::ButtonText), 1, Qt::DotLine));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(rect().adjusted(2, 2, -3, -3));
+    painter.drawRect(rect().adjusted(4, 4, -5, -5));
   }
   if (caption_.isEmpty()) return;
   painter.setFont(font());

@@ -372,7 +372,10 @@ void TmainFrm::showDriveDetails(int row) {
     return;
   }
   const DriveRow& drive = driveRows_[static_cast<std::size_t>(row)];
-  const DriveDetails details = DriveDetailTexts(drive.disk, QLocale().decimalPoint().toStdString());
+  DriveDetails details = DriveDetailTexts(drive.disk, QLocale().decimalPoint().toStdString());
+  if (const DriveEntry* entry = services_.table->Find(drive.disk.DriveNumber());
+      entry && entry->is_image)
+    details.type = "[Disk Image]";
   const std::string* texts[] = {&details.type, &details.model, &details.physical_id,
                                 &details.bytes_per_sector, &details.capacity};
   for (int i = 0; i < 5; ++i) {
@@ -409,6 +412,7 @@ void TmainFrm::tsListDiskShow() {
   erbNext->show();
   erbNext->raise();
   actInitialExecute();
+  if (isActiveWindow()) lvAvailableDisk->setFocus(Qt::OtherFocusReason);
 }
 
 // ---- the wizard ----------------------------------------------------------------------------
@@ -426,6 +430,8 @@ void TmainFrm::actStartScanExecute() {
                      static_cast<QWidget*>(btnRestart)})
     w->setEnabled(false);
   saved_ = false;
+  // Next hides once pressed: the keyboard goes on at Stop Scan, not at the next button.
+  if (isActiveWindow()) sbStop->setFocus(Qt::OtherFocusReason);
 }
 
 void TmainFrm::actStopScanExecute() {
@@ -542,7 +548,10 @@ void TmainFrm::scanEnded(const ScanSummary& summary) {
                              .arg(summary.examined)
                              .arg(summary.total_sectors)
                              .arg(note));
+  // Stop Scan is about to be disabled: the keyboard moves on to the found types.
+  const bool atStop = sbStop->hasFocus();
   actStopScanExecute();
+  if (atStop) lvSelectedFileType->setFocus(Qt::OtherFocusReason);
   emit scanFinished();
 }
 

@@ -10,6 +10,7 @@
 #include "recovery/ui/prompter.h"
 #include "recovery/ui/qt_options_store.h"
 #include "recovery/ui/settings_frm.h"
+#include "skin/ez_rgn_btn.h"
 
 #include <QApplication>
 #include <QDir>
@@ -89,6 +90,8 @@ int main(int argc, char** argv) {
   frm.setSettingsForm(&settings);
   frm.setProcessForm(&process);
   frm.show();
+  frm.activateWindow();
+  frm.erbNext->setFocus();  // the keyboard's mark on Next
   QTest::qWait(200);
   Save(&frm, out + QStringLiteral("/main-drive-page.png"));
 
@@ -121,6 +124,9 @@ int main(int argc, char** argv) {
     if (value == 1 && process.grab().save(out + QStringLiteral("/copy-window.png")))
       std::printf("wrote %s/copy-window.png\n", qPrintable(out));
   });
+  // Ticked types are saved; the ticked RTF file would only be asked about.
+  frm.foundFilesModel()->setData(frm.foundFilesModel()->index(0, 0), Qt::Unchecked,
+                                 Qt::CheckStateRole);
   QSignalSpy saved(&frm, &TmainFrm::saveFinished);
   frm.sbRecoverClick();
   saved.wait(20000);
