@@ -22,6 +22,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -108,8 +109,10 @@ TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
 
   scanWorker_ = new ScanWorker(this);
   connect(scanWorker_, &ScanWorker::scanStarted, this, &TmainFrm::scanStarted);
-  connect(scanWorker_, &ScanWorker::currentSector, this,
-          [this](qulonglong lba) { edLBA->setText(QString::number(lba)); });
+  connect(scanWorker_, &ScanWorker::currentSector, this, [this](qulonglong lba) {
+    edLBA->setText(QString::number(lba));
+    showScanRate(lba);
+  });
   connect(scanWorker_, &ScanWorker::chunkDone, this,
           [this](qulonglong chunk, qulonglong) { gProgress->setValue(static_cast<int>(chunk)); });
   connect(scanWorker_, &ScanWorker::countsChanged, this, &TmainFrm::countsChanged);
@@ -140,6 +143,14 @@ void TmainFrm::buildDrivePage() {
   lvAvailableDisk->setRootIsDecorated(false);
   lvAvailableDisk->header()->setSectionsClickable(false);
   lvAvailableDisk->setGeometry(20, 48, 270, 220);
+  lvAvailableDisk->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* showLog = new QAction(QStringLiteral("Debug Log"), lvAvailableDisk);
+  lvAvailableDisk->addAction(showLog);
+  connect(showLog, &QAction::triggered, this, [this] {
+    if (!debugFrm_) return;
+    debugFrm_->show();
+    debugFrm_->raise();
+  });
   connect(lvAvailableDisk, &QTreeWidget::itemSelectionChanged, this,
           &TmainFrm::lvAvailableDiskClick);
   // Enter or a double click on a drive row is Next.
@@ -484,6 +495,10 @@ void TmainFrm::FillTypeList() {
   typeModel_->reset();
   foundModel_->clear();
   shownTypeRow_ = -1;
+  // A new scan starts at the top of both lists, with no row current.
+  lvSelectedFileType->setCurrentIndex(QModelIndex());
+  lvSelectedFileType->scrollToTop();
+  lvFound->scrollToTop();
   lblFoundFile->setText(QStringLiteral("0"));
   lblScanNote->clear();
   rows_ = std::make_shared<FoundTypeRows>();
@@ -499,9 +514,38 @@ void TmainFrm::FillTypeList() {
 }
 
 void TmainFrm::scanStarted(qulonglong total) {
+  scanClock_.start();
+  lastRateShown_ = -1;
   edLastSector->setText(QString::number(total));
   gProgress->setRange(0, static_cast<int>(std::max<qulonglong>(1, total / kChunkSectors)));
   gProgress->setValue(0);
+}
+
+void TmainFrm::showScanRate(qulonglong lba) {
+  // At most four times a second, and only once there is something to measure.
+  const qint64 ms = scanClock_.isValid() ? scanClock_.elapsed() : 0;
+  if (ms < 250 || (lastRateShown_ >= 0 && ms - lastRateShown_ < 250) || !isScanning()) return;
+  lastRateShown_ = ms;
+  auto clock = [](qint64 seconds) {
+    return seconds >= 3600 ? QStringLiteral("%1:%2:%3")
+                                 .arg(seconds / 3600)
+                                 .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                                 .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                           : QStringLiteral("%1:%2")
+                                 .arg(seconds / 60)
+                                 .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+  };
+  const double bytesPerSecond = static_cast<double>(lba) * 512.0 * 1000.0 / static_cast<double>(ms);
+  QString text = QStringLiteral("%1 MB/s, %2 elapsed")
+                     .arg(bytesPerSecond / 1e6, 0, 'f', 1)
+                     .arg(clock(ms / 1000));
+  const qulonglong total = edLastSector->text().toULongLong();
+  if (bytesPerSecond > 0 && total > lba)
+    text += QStringLiteral(", about %1 left")
+                .arg(clock(
+                    static_cast<qint64>(static_cast<double>(total - lba) * 512.0 / bytesPerSecond) +
+                    1));
+  lblScanNote->setText(text);
 }
 
 void TmainFrm::countsChanged() {
@@ -519,7 +563,9 @@ void TmainFrm::scanEnded(const ScanSummary& summary) {
   QString note;
   switch (summary.reason) {
     case ScanEnd::kCompleted:
-      note = QStringLiteral("Scan complete.");
+      note = QStringLiteral("Scan complete. %1 sectors, %2 files found.")
+                 .arg(summary.examined)
+                 .arg(summary.files_found);
       break;
     case ScanEnd::kStopped:
       note = summary.error.empty()
@@ -636,7 +682,12 @@ void TmainFrm::btnSelectNoneClick() {
 }
 
 void TmainFrm::btnBrowseClick() {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(savePath()));
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(savePath()))) return;
+  // No file manager to open it: the path, to copy.
+  if (services_.prompter->choose(
+          this, QStringLiteral("No file manager could open the folder %1.").arg(savePath()),
+          {QStringLiteral("Copy Path"), QStringLiteral("OK")}) == 0)
+    QGuiApplication::clipboard()->setText(savePath());
 }
 
 // ---- saving --------------------------------------------------------------------------------

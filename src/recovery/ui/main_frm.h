@@ -11,6 +11,7 @@
 
 #include "skin/folder_chooser.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -184,6 +185,8 @@ class TmainFrm final : public QWidget {
   void scanStarted(qulonglong total);
   void scanEnded(const ScanSummary& summary);
   void countsChanged();
+  /// The scan's speed, time so far and time left, under the lists.
+  void showScanRate(qulonglong lba);
   [[nodiscard]] QString driveName(int drive) const;
 
   MainFrmServices services_;
@@ -198,7 +201,10 @@ class TmainFrm final : public QWidget {
   bool saved_ = false;
   bool shownOnce_ = false;
   bool exitConfirmed_ = false;
-  int shownTypeRow_ = -1;  ///< the type whose files the found list shows  ///< the user agreed to stop what runs and exit
+  int shownTypeRow_ = -1;
+  QElapsedTimer scanClock_;    ///< since the scan started, for its speed
+  qint64 lastRateShown_ = -1;  ///< the type whose files the found list shows  ///< the user agreed
+                               ///< to stop what runs and exit
   ScanSummary lastScan_;
   ScanOptions lastScanOptions_;  ///< how the files listed were found
   ScanWorker* scanWorker_ = nullptr;

@@ -197,6 +197,8 @@ TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
   EXPECT_EQ(frm_->edLastSector->text(), QStringLiteral("3000"));
   EXPECT_EQ(frm_->edLBA->text(), QStringLiteral("3000"));
   EXPECT_EQ(frm_->edFoundFile->text(), QStringLiteral("6"));
+  EXPECT_EQ(frm_->lblScanNote->text(),
+            QStringLiteral("Scan complete. 3000 sectors, 6 files found."));
   // Scan ended: Restart and Previous enabled, Stop Scan not, Next hidden.
   EXPECT_TRUE(frm_->btnRestart->isVisible());
   EXPECT_TRUE(frm_->btnRestart->isEnabled());
