@@ -76,8 +76,13 @@ FileSaver::FileSaver(SectorReader& reader, std::string folder, std::uint32_t max
 SaveTotals FileSaver::Save(const std::vector<std::vector<TfileExt>>& work) {
   totals_ = {};
   amount_ = 0;
-  for (const auto& list : work) amount_ += list.size();
+  bytes_to_copy_ = 0;
+  for (const auto& list : work) {
+    amount_ += list.size();
+    for (const TfileExt& file : list) bytes_to_copy_ += std::min(file.Size, limit_bytes_);
+  }
   observer_.AmountOfFile(amount_);
+  observer_.Bytes(0, bytes_to_copy_);
   try {
     for (const auto& list : work) {
       if (cancel_.Cancelled()) break;
@@ -159,6 +164,7 @@ void FileSaver::CopyOne(const TfileExt& file) {
     if (const int err = out.Write(buffer_.data(), c); err != 0)
       throw SaveError("Stream write error", std::strerror(err));
     totals_.bytes_written += c;
+    observer_.Bytes(totals_.bytes_written, bytes_to_copy_);
     remaining -= c;
     offset += c;
     if (cancel_.Cancelled() && remaining > 0) break;

@@ -47,6 +47,8 @@ class SaveObserver {
   virtual void CurrentFile(const std::string& /*name*/) {}
   /// `processed` files are handled (the gauge's position).
   virtual void Processed(std::size_t /*processed*/) {}
+  /// `done` bytes of the `total` this save copies (each file cut to the limit) are written.
+  virtual void Bytes(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
 };
 
 struct SaveTotals {
@@ -98,6 +100,7 @@ class FileSaver {
   SaveObserver& observer_;
   SourceIdentity source_;
   std::size_t amount_ = 0;
+  std::uint64_t bytes_to_copy_ = 0;  ///< every file of the save, each cut to the limit
   SaveTotals totals_;
   std::vector<std::uint8_t> buffer_;
 };

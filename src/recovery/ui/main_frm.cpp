@@ -790,10 +790,16 @@ void TmainFrm::saveFlow(std::function<void()> then) {
             text += QStringLiteral("\nA recovery report is in report.xml.");
         }
         lastSaveSummary_ = text;
+        // A clean save says so under the lists; anything that went wrong is a message the
+        // user closes.
+        const SaveTotals& t = outcome.totals;
         if (outcome.failed)
           services_.prompter->error(this, text);
+        else if (t.unreadable_sectors > 0 || !t.incomplete.empty() || t.end != SaveEnd::kCompleted)
+          services_.prompter->warning(this, text);
         else
-          services_.prompter->information(this, text);
+          lblScanNote->setText(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        lblScanNote->setToolTip(text);
         finishSave(then);
       });
 }

@@ -10,6 +10,8 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include <chrono>
+
 /// The saver's observer: runs on the copying thread and updates the window through queued calls.
 class TprocessFrm::Bridge final : public SaveObserver {
  public:
@@ -30,6 +32,17 @@ class TprocessFrm::Bridge final : public SaveObserver {
   void Processed(std::size_t processed) override {
     Post([&f = form_, processed] { f.Gauge->setValue(static_cast<int>(processed)); });
   }
+  void Bytes(std::uint64_t done, std::uint64_t total) override {
+    // A line a megabyte would flood the window's queue on a fast disk: a few a second.
+    const auto now = std::chrono::steady_clock::now();
+    if (done != 0 && done != total && now - shown_ < std::chrono::milliseconds(100)) return;
+    shown_ = now;
+    Post([&f = form_, done, total] {
+      f.lblBytes->setText(QStringLiteral("Copied : %1 of %2")
+                              .arg(QString::fromStdString(FormatFileSize(done)),
+                                   QString::fromStdString(FormatFileSize(total))));
+    });
+  }
 
  private:
   template <typename F>
@@ -37,6 +50,7 @@ class TprocessFrm::Bridge final : public SaveObserver {
     QMetaObject::invokeMethod(&form_, std::forward<F>(f), Qt::QueuedConnection);
   }
   TprocessFrm& form_;
+  std::chrono::steady_clock::time_point shown_{};
 };
 
 TprocessFrm::TprocessFrm(QWidget* parent)
@@ -47,23 +61,21 @@ TprocessFrm::TprocessFrm(QWidget* parent)
   setFixedSize(420, 190);
   setModal(false);
   auto* layout = new QVBoxLayout(this);
-  Animate = new QProgressBar(this);
-  Animate->setTextVisible(false);
-  Animate->setFixedHeight(8);
-  Animate->setRange(0, 1);
   Gauge = new QProgressBar(this);
   Gauge->setRange(0, 1);
   lblQueue = new QLabel(QStringLiteral("File in queue : "), this);
   lblQueue->setAlignment(Qt::AlignCenter);
   lblProgress = new QLabel(QStringLiteral("File name : "), this);
   lblProgress->setAlignment(Qt::AlignCenter);
+  lblBytes = new QLabel(QString(), this);
+  lblBytes->setAlignment(Qt::AlignCenter);
   bbStop = new THSSkinBtn(this);
   bbStop->setCaption(QStringLiteral("&Stop"));
   bbStop->resize(90, 25);
-  layout->addWidget(Animate);
   layout->addWidget(Gauge);
   layout->addWidget(lblQueue);
   layout->addWidget(lblProgress);
+  layout->addWidget(lblBytes);
   layout->addWidget(bbStop, 0, Qt::AlignHCenter);
   connect(bbStop, &THSSkinBtn::clicked, this, &TprocessFrm::btnCancelClick);
 }
@@ -113,7 +125,7 @@ void TprocessFrm::startCopy(std::unique_ptr<SectorReader> reader,
   saver_->SetSource(source);
   lblQueue->setText(QStringLiteral("File in queue : "));
   lblProgress->setText(QStringLiteral("File name : "));
-  Animate->setRange(0, 0);  // runs only while copying
+  lblBytes->clear();
   show();
   thread_ = std::thread([this, work = std::move(work)] {
     Outcome outcome;
@@ -137,7 +149,6 @@ void TprocessFrm::startCopy(std::unique_ptr<SectorReader> reader,
 
 void TprocessFrm::finished(const Outcome& outcome) {
   if (thread_.joinable()) thread_.join();
-  Animate->setRange(0, 1);
   lblProgress->setText(QStringLiteral("File name : "));
   saver_.reset();
   cancel_.reset();

@@ -46,8 +46,8 @@ class TprocessFrm final : public QDialog {
 
   /// The window's parts, for its handlers and for tests.
   QProgressBar* Gauge = nullptr;
-  QProgressBar* Animate = nullptr;
   QLabel* lblQueue = nullptr;
+  QLabel* lblBytes = nullptr;  ///< bytes copied of bytes to copy
   QLabel* lblProgress = nullptr;
   THSSkinBtn* bbStop = nullptr;
 
