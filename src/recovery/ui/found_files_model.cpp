@@ -9,6 +9,9 @@
 #include <QMimeDatabase>
 #include <QStyle>
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 /// The icon the desktop gives files with `name`'s extension; a plain file icon when the
@@ -24,7 +27,7 @@ QIcon IconForName(const QString& name) {
 }  // namespace
 
 int FoundFilesModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(files_.size());
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int FoundFilesModel::columnCount(const QModelIndex& parent) const {
@@ -88,6 +91,9 @@ QVariant FoundFilesModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant FoundFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::TextAlignmentRole)
+    return QVariant((section == 1 || section == 2 ? Qt::AlignRight : Qt::AlignLeft) |
+                    Qt::AlignVCenter);
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   static const char* const kHeaders[] = {"Name", "Size", "LBA", "End"};
   return section >= 0 && section < columnCount() ? QString::fromLatin1(kHeaders[section])
@@ -103,9 +109,67 @@ Qt::ItemFlags FoundFilesModel::flags(const QModelIndex& index) const {
 
 bool FoundFilesModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::CheckStateRole || index.column() != 0) return false;
-  checked_[static_cast<std::size_t>(index.row())] = value.toInt() == Qt::Checked;
+  const std::size_t r = record(index.row());
+  const bool on = value.toInt() == Qt::Checked;
+  if ((checked_[r] != 0) != on) {
+    checked_[r] = on ? 1 : 0;
+    if (on)
+      checked_bytes_ += files_[r].Size;
+    else
+      checked_bytes_ -= files_[r].Size;
+  }
   emit dataChanged(index, index, {Qt::CheckStateRole});
+  emit checksChanged();
   return true;
+}
+
+void FoundFilesModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= columnCount()) return;
+  sort_column_ = column;
+  sort_order_ = order;
+  emit layoutAboutToBeChanged();
+  arrange();
+  emit layoutChanged();
+}
+
+void FoundFilesModel::setNameFilter(const QString& text) {
+  if (text == filter_) return;
+  beginResetModel();
+  filter_ = text;
+  arrange();
+  endResetModel();
+}
+
+void FoundFilesModel::arrange() {
+  rows_.clear();
+  rows_.reserve(files_.size());
+  const std::string needle = filter_.trimmed().toUpper().toStdString();
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (!needle.empty()) {
+      std::string name = files_[i].FileName();
+      for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (name.find(needle) == std::string::npos) continue;
+    }
+    rows_.push_back(i);
+  }
+  // Names are FILE_<sector>.<tag> of one tag: they sort as their sectors do.
+  auto key = [this](std::size_t i) {
+    const TfileExt& f = files_[i];
+    switch (sort_column_) {
+      case 1:
+        return f.Size;
+      case 3:
+        return static_cast<std::uint64_t>(f.End);
+      default:
+        return f.LBA;
+    }
+  };
+  const bool up = sort_order_ == Qt::AscendingOrder;
+  std::stable_sort(rows_.begin(), rows_.end(), [&](std::size_t a, std::size_t b) {
+    const std::uint64_t ka = key(a), kb = key(b);
+    if (ka != kb) return up ? ka < kb : ka > kb;
+    return up ? files_[a].LBA < files_[b].LBA : files_[a].LBA > files_[b].LBA;
+  });
 }
 
 void FoundFilesModel::setFiles(std::vector<TfileExt> files, bool checked, bool showEnds) {
@@ -113,9 +177,14 @@ void FoundFilesModel::setFiles(std::vector<TfileExt> files, bool checked, bool s
   show_ends_ = showEnds;
   files_ = std::move(files);
   checked_.assign(files_.size(), checked ? 1 : 0);
+  checked_bytes_ = 0;
+  if (checked)
+    for (const TfileExt& f : files_) checked_bytes_ += f.Size;
+  arrange();
   decimal_point_ = QLocale().decimalPoint().at(0);
   icon_ = files_.empty() ? QIcon() : IconForName(QString::fromStdString(files_.front().FileName()));
   endResetModel();
+  emit checksChanged();
 }
 
 void FoundFilesModel::clear() {
@@ -125,7 +194,11 @@ void FoundFilesModel::clear() {
 void FoundFilesModel::setAllChecked(bool on) {
   if (files_.empty()) return;
   std::fill(checked_.begin(), checked_.end(), on ? 1 : 0);
-  emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  checked_bytes_ = 0;
+  if (on)
+    for (const TfileExt& f : files_) checked_bytes_ += f.Size;
+  if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  emit checksChanged();
 }
 
 std::vector<TfileExt> FoundFilesModel::checkedFiles() const {

@@ -3,6 +3,7 @@
 #include "disk/drive_details.h"
 #include "disk/folder_location.h"
 #include "recovery/dfxml_report.h"
+#include "recovery/format_size.h"
 #include "recovery/output_guard.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
@@ -22,6 +23,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -195,7 +197,7 @@ void TmainFrm::buildScanPage() {
   lvSelectedFileType->setObjectName(QStringLiteral("lvSelectedFileType"));
   lvSelectedFileType->setModel(typeModel_);
   SetUpListView(lvSelectedFileType);
-  lvSelectedFileType->setGeometry(16, 10, 150, 190);
+  lvSelectedFileType->setGeometry(16, 10, 150, 168);
   lvSelectedFileType->setColumnWidth(0, 120);
   lvSelectedFileType->installEventFilter(this);
   connect(lvSelectedFileType, &QTreeView::clicked, this, &TmainFrm::lvSelectedFileTypeClick);
@@ -213,15 +215,38 @@ void TmainFrm::buildScanPage() {
               foundModel_->setAllChecked(typeModel_->isChecked(shownTypeRow_));
           });
 
+  chkFoundTypesOnly = new QCheckBox(QStringLiteral("Show found types only"), tsScan);
+  chkFoundTypesOnly->setGeometry(14, 180, 162, 20);
+  QFont small = chkFoundTypesOnly->font();
+  small.setPixelSize(11);
+  chkFoundTypesOnly->setFont(small);
+  connect(chkFoundTypesOnly, &QCheckBox::toggled, this, &TmainFrm::applyFoundTypesOnly);
+
   foundModel_ = new FoundFilesModel(this);
+  edNameFilter = new QLineEdit(tsScan);
+  edNameFilter->setObjectName(QStringLiteral("edNameFilter"));
+  edNameFilter->setPlaceholderText(QStringLiteral("Filter names"));
+  edNameFilter->setClearButtonEnabled(true);
+  edNameFilter->setGeometry(176, 10, 416, 22);
+  connect(edNameFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+    foundModel_->setNameFilter(text);
+    lblFoundFile->setText(QString::number(foundModel_->rowCount()));
+  });
   lvFound = new QTreeView(tsScan);
   lvFound->setObjectName(QStringLiteral("lvFound"));
   lvFound->setModel(foundModel_);
   SetUpListView(lvFound);
-  lvFound->setGeometry(176, 10, 416, 190);
-  lvFound->setColumnWidth(0, 145);
-  lvFound->setColumnWidth(1, 100);
-  lvFound->setColumnWidth(2, 100);
+  lvFound->setGeometry(176, 36, 416, 164);
+  // Name takes the spare width (never under 145 px) and loses the middle of a long name,
+  // never its extension; the headers sort.
+  lvFound->setTextElideMode(Qt::ElideMiddle);
+  lvFound->header()->setMinimumSectionSize(60);
+  lvFound->header()->setStretchLastSection(false);
+  lvFound->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  lvFound->header()->setSortIndicator(2, Qt::AscendingOrder);
+  lvFound->header()->setSectionsClickable(true);
+  lvFound->setSortingEnabled(true);
+  connect(foundModel_, &FoundFilesModel::checksChanged, this, &TmainFrm::showTickedSize);
   lvFound->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* viewFile = new QAction(QStringLiteral("View First Sector..."), lvFound);
   lvFound->addAction(viewFile);
@@ -230,7 +255,10 @@ void TmainFrm::buildScanPage() {
   });
 
   lblScanNote = MakeLabel(tsScan, QString(), 11, false, kMuted);
-  lblScanNote->setGeometry(16, 202, 440, 16);
+  lblScanNote->setGeometry(16, 202, 300, 16);
+  lblTickedSize = MakeLabel(tsScan, QString(), 11, false, kMuted);
+  lblTickedSize->setGeometry(320, 202, 150, 16);
+  lblTickedSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   MakeLabel(tsScan, QStringLiteral("Files listed:"), 11, false, kMuted)
       ->setGeometry(476, 202, 70, 16);
   lblFoundFile = MakeLabel(tsScan, QStringLiteral("0"), 11, true);
@@ -548,9 +576,23 @@ void TmainFrm::showScanRate(qulonglong lba) {
   lblScanNote->setText(text);
 }
 
+void TmainFrm::showTickedSize() {
+  const std::uint64_t bytes = foundModel_->checkedBytes();
+  lblTickedSize->setText(
+      bytes == 0 ? QString()
+                 : QStringLiteral("%1 ticked").arg(QString::fromStdString(FormatFileSize(bytes))));
+}
+
+void TmainFrm::applyFoundTypesOnly() {
+  const bool only = chkFoundTypesOnly->isChecked();
+  for (int row = 0; row < kFileTypeCount; ++row)
+    lvSelectedFileType->setRowHidden(row, QModelIndex(), only && scanWorker_->rowCount(row) == 0);
+}
+
 void TmainFrm::countsChanged() {
   for (int row = 0; row < kFileTypeCount; ++row)
     typeModel_->setCount(row, scanWorker_->rowCount(row));
+  if (chkFoundTypesOnly->isChecked()) applyFoundTypesOnly();
   edFoundFile->setText(QString::number(scanWorker_->foundCount()));
 }
 
@@ -656,6 +698,10 @@ void TmainFrm::lvSelectedFileTypeClick() {
   shownTypeRow_ = row;
   foundModel_->setFiles((*rows_)[row].Files(), typeModel_->isChecked(row),
                         lastScanOptions_.real_ends);
+  // Size, LBA (ten digits) and End keep their widths; Name has the rest.
+  lvFound->setColumnWidth(1, 80);
+  lvFound->setColumnWidth(2, 90);
+  if (foundModel_->columnCount() > 3) lvFound->setColumnWidth(3, 64);
   QApplication::restoreOverrideCursor();
   lblFoundFile->setText(QString::number(foundModel_->rowCount()));
 }

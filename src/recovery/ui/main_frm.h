@@ -22,6 +22,7 @@
 class FileTypeModel;
 class FoundFilesModel;
 class Prompter;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -120,6 +121,9 @@ class TmainFrm final : public QWidget {
   QLabel* lblCapacity = nullptr;
   QTreeView* lvSelectedFileType = nullptr;
   QTreeView* lvFound = nullptr;
+  QLineEdit* edNameFilter = nullptr;       ///< shows the found files whose names hold it
+  QCheckBox* chkFoundTypesOnly = nullptr;  ///< hides the types with nothing found
+  QLabel* lblTickedSize = nullptr;         ///< the size of the ticked files listed
   QLabel* lblFoundFile = nullptr;
   QLabel* lblScanNote = nullptr;
   QLineEdit* edLastSector = nullptr;
@@ -187,6 +191,9 @@ class TmainFrm final : public QWidget {
   void countsChanged();
   /// The scan's speed, time so far and time left, under the lists.
   void showScanRate(qulonglong lba);
+  /// Hides the rows of types with nothing found while "Show found types only" is ticked.
+  void applyFoundTypesOnly();
+  void showTickedSize();
   [[nodiscard]] QString driveName(int drive) const;
 
   MainFrmServices services_;

@@ -18,8 +18,10 @@
 
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -404,6 +406,41 @@ TEST_F(MainFrmTest, TheImageIsPreselectedAndTheListsFollowTheKeyboard) {
   QTest::keyClick(frm_->lvSelectedFileType, Qt::Key_Space);
   EXPECT_TRUE(frm_->fileTypeModel()->isChecked(FindFileType("ZIP")));
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(frm_->foundFilesModel()->isChecked(i));
+}
+
+/// The found list sorts by a click on a header, filters by name, tells the size of what is
+/// ticked and gives Name at least 145 px; the type list can hide the types with no finds.
+TEST_F(MainFrmTest, FoundListSortsFiltersAndTellsTheTickedSize) {
+  OpenOnImage();
+  ScanToTheEnd();
+  OpenTypeRow("ZIP");
+  EXPECT_GE(frm_->lvFound->columnWidth(0), 145);
+  auto lbas = [this] {
+    std::vector<std::uint64_t> out;
+    for (int i = 0; i < frm_->foundFilesModel()->rowCount(); ++i)
+      out.push_back(frm_->foundFilesModel()->file(i).LBA);
+    return out;
+  };
+  EXPECT_EQ(lbas(), (std::vector<std::uint64_t>{900, 1200, 1500}));
+  QHeaderView* header = frm_->lvFound->header();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(2) + 10, header->height() / 2));
+  EXPECT_EQ(lbas(), (std::vector<std::uint64_t>{1500, 1200, 900}));
+
+  frm_->foundFilesModel()->setData(frm_->foundFilesModel()->index(0, 0), Qt::Checked,
+                                   Qt::CheckStateRole);  // FILE_1500.ZIP, to the disk's end
+  EXPECT_EQ(frm_->lblTickedSize->text(), QStringLiteral("750.00 KB ticked"));
+  QTest::keyClicks(frm_->edNameFilter, QStringLiteral("_12"));
+  EXPECT_EQ(lbas(), (std::vector<std::uint64_t>{1200}));
+  EXPECT_EQ(frm_->lblFoundFile->text(), QStringLiteral("1"));
+  frm_->edNameFilter->clear();
+  EXPECT_EQ(frm_->foundFilesModel()->checkedFiles().size(), 1u);  // the tick outlived the filter
+
+  frm_->chkFoundTypesOnly->setChecked(true);
+  EXPECT_TRUE(frm_->lvSelectedFileType->isRowHidden(FindFileType("GIF"), QModelIndex()));
+  EXPECT_FALSE(frm_->lvSelectedFileType->isRowHidden(FindFileType("ZIP"), QModelIndex()));
+  frm_->chkFoundTypesOnly->setChecked(false);
+  EXPECT_FALSE(frm_->lvSelectedFileType->isRowHidden(FindFileType("GIF"), QModelIndex()));
 }
 
 TEST_F(MainFrmTest, NextNeedsAChosenDrive) {
