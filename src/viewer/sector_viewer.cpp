@@ -10,10 +10,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -150,12 +152,49 @@ void TForm1::showEvent(QShowEvent* event) {
   dump_->SetCurrentLine(0);
 }
 
+void TForm1::setDrive(int drive) {
+  drive_ = drive;
+  const DriveEntry* entry = table_.Find(drive);
+  setWindowTitle(entry
+                     ? QStringLiteral("Physical Disk Access - %1")
+                           .arg(QString::fromStdString(entry->is_image ? entry->name : entry->path))
+                     : QStringLiteral("Physical Disk Access"));
+}
+
+QString TForm1::pastEndNote(std::uint64_t sector) const {
+  DriveParameters parameters;
+  if (!table_.GetDriveParameters(drive_, parameters) || sector < parameters.TotalSectors) return {};
+  return QStringLiteral(" (past the end of the disk: its last sector is %1)")
+      .arg(parameters.TotalSectors == 0 ? 0 : parameters.TotalSectors - 1);
+}
+
+void TForm1::placeBesideOwner() {
+  if (placed_ || !parentWidget()) return;
+  placed_ = true;
+  const QWidget* owner = parentWidget()->window();
+  const QRect frame = owner->frameGeometry();
+  const QScreen* screen = owner->screen();
+  const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1 << 16, 1 << 16);
+  // To its right, else to its left; with room on neither side, on the roomier one,
+  // covering as little of it as the screen allows.
+  const int right = frame.right() + 8, left = frame.left() - width() - 8;
+  int x = right;
+  if (right + width() > room.right())
+    x = left >= room.left()                                          ? left
+        : room.right() - frame.right() >= frame.left() - room.left() ? room.right() - width()
+                                                                     : room.left();
+  QPoint at(std::clamp(x, room.left(), std::max(room.left(), room.right() - width())),
+            std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() - height())));
+  move(at);
+}
+
 void TForm1::showAt(std::uint64_t lba) {
   edStartLBA->setText(QString::number(lba));
+  placeBesideOwner();
   show();
   raise();
   activateWindow();
-  Label2->setText(sectorText(lba));
+  Label2->setText(sectorText(lba) + pastEndNote(lba));
 }
 
 bool TForm1::openAt(std::uint64_t lba) {
@@ -165,6 +204,7 @@ bool TForm1::openAt(std::uint64_t lba) {
   Edit1->setText(QStringLiteral("0"));
   sectorIndex_ = 0;
   showCurrentSector();
+  dump_->SetCurrentLine(0);
   return complete;
 }
 
@@ -188,7 +228,9 @@ void TForm1::stepPrevious() {
 
 void TForm1::labelAbsoluteSector() {
   const std::optional<std::uint64_t> header = headerSector();
-  if (header) Label2->setText(sectorText(*header + static_cast<std::uint64_t>(sectorIndex_)));
+  if (!header) return;
+  const std::uint64_t sector = *header + static_cast<std::uint64_t>(sectorIndex_);
+  Label2->setText(sectorText(sector) + pastEndNote(sector));
 }
 
 void TForm1::sectorIndexEntered() {
@@ -213,10 +255,11 @@ void TForm1::headerSectorEntered() {
   const std::optional<std::uint64_t> lba = headerSector();
   if (!lba) return;
   readChunk(*lba);
-  Label2->setText(QStringLiteral("sector : ") + edStartLBA->text());
+  Label2->setText(QStringLiteral("sector : ") + edStartLBA->text() + pastEndNote(*lba));
   Edit1->setText(QStringLiteral("0"));
   sectorIndex_ = 0;
   showCurrentSector();
+  dump_->SetCurrentLine(0);  // a new header sector is shown from its top
 }
 
 void TForm1::readChunk(std::uint64_t lba) {

@@ -31,9 +31,9 @@ class TForm1 : public QWidget {
   /// `table` and `buffer` belong to the main window and must outlive the viewer.
   TForm1(const DriveTable& table, ChunkBuffer& buffer, QWidget* parent = nullptr);
 
-  /// The drive that a chunk read uses; 0 until set.
+  /// The drive that a chunk read uses; 0 until set. The caption names it.
   [[nodiscard]] int drive() const { return drive_; }
-  void setDrive(int drive) { drive_ = drive; }
+  void setDrive(int drive);
 
   /// Index of the shown sector within the buffer, 0..2047; kept while the window is closed.
   [[nodiscard]] int SectorIndex() const { return sectorIndex_; }
@@ -76,6 +76,10 @@ class TForm1 : public QWidget {
   void showCurrentSector();
   /// After a step: "sector : " and header sector + index, unless the header is not a number.
   void labelAbsoluteSector();
+  /// Empty, or when `sector` lies past the disk's last sector, a note that says so.
+  [[nodiscard]] QString pastEndNote(std::uint64_t sector) const;
+  /// Beside the main window the first time it opens, within the screen.
+  void placeBesideOwner();
   void readChunk(std::uint64_t lba);
   /// The header sector typed into edStartLBA; reports and gives nothing when it is not one.
   std::optional<std::uint64_t> headerSector();
@@ -85,5 +89,6 @@ class TForm1 : public QWidget {
   ChunkBuffer& buffer_;
   int drive_ = 0;
   int sectorIndex_ = 0;
+  bool placed_ = false;
   THexDump* dump_;
 };

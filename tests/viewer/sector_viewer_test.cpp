@@ -182,8 +182,12 @@ TEST_F(SectorViewer, StepsStopAtTheEndsOfTheBuffer) {
 
 TEST_F(SectorViewer, TheLabelShowsTheHeaderAsTypedAfterARead) {
   form_->show();
+  Enter(form_->edStartLBA, "40");
+  form_->hexDump()->SetCurrentLine(31);  // the bottom of the sector
+  ASSERT_GT(form_->hexDump()->TopLine(), 0);
   Enter(form_->edStartLBA, " 0012");
   EXPECT_EQ(form_->Label2->text(), "sector :  0012");
+  EXPECT_EQ(form_->hexDump()->TopLine(), 0) << "a new header sector is shown from its top";
   EXPECT_TRUE(Shows(0, 12));
   Next();
   EXPECT_EQ(form_->Label2->text(), "sector : 13");
@@ -258,7 +262,8 @@ TEST_F(SectorViewer, AFailedReadShowsZerosAndSaysNothing) {
   Enter(form_->edStartLBA, "5000");
   EXPECT_TRUE(messages_.isEmpty());
   EXPECT_TRUE(ShowsZeros());
-  EXPECT_EQ(form_->Label2->text(), "sector : 5000");
+  EXPECT_EQ(form_->Label2->text(),
+            "sector : 5000 (past the end of the disk: its last sector is 4095)");
   ASSERT_EQ(reads.count(), 1);
   EXPECT_FALSE(reads[0][2].toBool());
 }
@@ -274,13 +279,15 @@ TEST_F(SectorViewer, AChunkRunningPastTheEndShowsWhatArrivedThenZeros) {
   EXPECT_TRUE(Shows(0, 4095));
   Next();
   EXPECT_TRUE(ShowsZeros());
-  EXPECT_EQ(form_->Label2->text(), "sector : 4096");
+  EXPECT_EQ(form_->Label2->text(),
+            "sector : 4096 (past the end of the disk: its last sector is 4095)");
   ASSERT_EQ(reads.count(), 1);
   EXPECT_FALSE(reads[0][2].toBool());
 }
 
 TEST_F(SectorViewer, OpenAtReadsFromTheChosenDriveAndShowsTheFirstSector) {
   form_->setDrive(1);
+  EXPECT_EQ(form_->windowTitle(), "Physical Disk Access - disk1.img");
   QSignalSpy reads(form_.get(), &TForm1::chunkRead);
   EXPECT_TRUE(form_->openAt(1500));
   EXPECT_TRUE(form_->isVisible());

@@ -251,6 +251,9 @@ TEST_F(MainFrmTest, SectorViewerOpensOnDriveZeroTheChosenDriveAndAFoundFile) {
   frm_->viewFoundFile(0);
   EXPECT_TRUE(viewer_->isVisible());
   EXPECT_EQ(viewer_->edStartLBA->text(), QStringLiteral("600"));
+  EXPECT_EQ(viewer_->windowTitle(), QStringLiteral("Physical Disk Access - disk.img"));
+  // Beside the main window as far as the screen allows, never at its corner.
+  EXPECT_NE(viewer_->pos(), QPoint(0, 0));
   EXPECT_EQ(frm_->scanBuffer().data()[0], '%');
   EXPECT_TRUE(debug_->mmDebug->toPlainText().contains(QStringLiteral("6 files found")));
 }

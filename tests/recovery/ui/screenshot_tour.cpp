@@ -1,6 +1,6 @@
 // Walks the main window through its states on the sample image and saves a picture of
 // each into a folder (docs/ in the repository). Run under Xvfb:
-//   xvfb-run -a screenshot_tour SAMPLE_IMAGE OUT_DIR
+//   xvfb-run -a -s "-screen 0 1600x900x24" screenshot_tour SAMPLE_IMAGE OUT_DIR
 
 #include "disk/drive_table.h"
 #include "recovery/ui/file_type_model.h"
@@ -11,11 +11,13 @@
 #include "recovery/ui/qt_options_store.h"
 #include "recovery/ui/settings_frm.h"
 #include "skin/ez_rgn_btn.h"
+#include "viewer/sector_viewer.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -87,6 +89,8 @@ int main(int argc, char** argv) {
   TFrmSettings settings([&] { return frm.MaxSizeOfRecoverMB(); },
                         [&](std::uint32_t mb) { frm.SetMaxSizeOfRecoverMB(mb); }, prompter, &frm);
   TprocessFrm process(&frm);
+  TForm1 viewer(table, frm.scanBuffer(), &frm);
+  frm.setViewerForm(&viewer);
   frm.setSettingsForm(&settings);
   frm.setProcessForm(&process);
   frm.show();
@@ -116,6 +120,16 @@ int main(int argc, char** argv) {
   frm.foundFilesModel()->setData(frm.foundFilesModel()->index(0, 0), Qt::Checked,
                                  Qt::CheckStateRole);
   Save(&frm, out + QStringLiteral("/main-scan-ended.png"));
+
+  // The sector viewer on the first RTF found, opened beside the main window.
+  frm.viewFoundFile(0);
+  QTest::qWait(300);
+  const QRect both = frm.frameGeometry().united(viewer.frameGeometry()).adjusted(-8, -8, 8, 8);
+  if (QGuiApplication::primaryScreen()
+          ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
+          .save(out + QStringLiteral("/viewer-beside-main.png")))
+    std::printf("wrote %s/viewer-beside-main.png\n", qPrintable(out));
+  viewer.hide();
 
   // The copy window, photographed as the save begins.
   frm.SetMaxSizeOfRecoverMB(20);
