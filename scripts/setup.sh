@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core
+  qt6-image-formats-plugins  # TIFF and more for the found-file preview
   # live update
   libcurl4-openssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files

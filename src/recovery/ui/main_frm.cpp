@@ -7,6 +7,7 @@
 #include "recovery/output_guard.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
+#include "recovery/ui/preview_frm.h"
 #include "recovery/ui/process_frm.h"
 #include "recovery/ui/product_palette.h"
 #include "recovery/ui/prompter.h"
@@ -247,6 +248,14 @@ void TmainFrm::buildScanPage() {
   lvFound->header()->setSectionsClickable(true);
   lvFound->setSortingEnabled(true);
   connect(foundModel_, &FoundFilesModel::checksChanged, this, &TmainFrm::showTickedSize);
+  // Selecting a found file previews it, read in the background.
+  previewFrm_ = new TpreviewFrm(this);
+  connect(lvFound->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (!current.isValid() || current.row() >= foundModel_->rowCount()) return;
+            previewFrm_->showFile(*services_.table, currentDisk_.DriveNumber(),
+                                  foundModel_->file(current.row()));
+          });
   lvFound->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* viewFile = new QAction(QStringLiteral("View First Sector..."), lvFound);
   lvFound->addAction(viewFile);

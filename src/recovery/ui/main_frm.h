@@ -38,6 +38,7 @@ class TEzRgnBtn;
 class TFrmSettings;
 class TForm1;
 class TdebugFrm;
+class TpreviewFrm;
 class THSSkinBtn;
 class TprocessFrm;
 
@@ -96,6 +97,7 @@ class TmainFrm final : public QWidget {
   [[nodiscard]] const FoundTypeRows& foundRows() const { return *rows_; }
   [[nodiscard]] FileTypeModel* fileTypeModel() const { return typeModel_; }
   [[nodiscard]] FoundFilesModel* foundFilesModel() const { return foundModel_; }
+  [[nodiscard]] TpreviewFrm* previewForm() const { return previewFrm_; }
   /// Adds a disk image file as a drive, lists it and makes it current.
   void addImage(const QString& path);
 
@@ -221,5 +223,6 @@ class TmainFrm final : public QWidget {
   TprocessFrm* processFrm_ = nullptr;
   TForm1* viewerFrm_ = nullptr;
   TdebugFrm* debugFrm_ = nullptr;
+  TpreviewFrm* previewFrm_ = nullptr;
   ChunkBuffer scanBuffer_;
 };

@@ -4,6 +4,7 @@
 #include "disk/drive_table.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
+#include "recovery/ui/preview_frm.h"
 #include "recovery/ui/process_frm.h"
 #include "recovery/ui/prompter.h"
 #include "recovery/ui/qt_options_store.h"
@@ -18,10 +19,12 @@
 
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -444,6 +447,43 @@ TEST_F(MainFrmTest, FoundListSortsFiltersAndTellsTheTickedSize) {
   EXPECT_FALSE(frm_->lvSelectedFileType->isRowHidden(FindFileType("ZIP"), QModelIndex()));
   frm_->chkFoundTypesOnly->setChecked(false);
   EXPECT_FALSE(frm_->lvSelectedFileType->isRowHidden(FindFileType("GIF"), QModelIndex()));
+}
+
+/// Selecting a found file previews it: a picture as a thumbnail, text as its first lines,
+/// anything else as its first sector in hex.
+TEST_F(MainFrmTest, SelectingAFoundFilePreviewsIt) {
+  QImage picture(40, 20, QImage::Format_RGB32);
+  picture.fill(Qt::darkCyan);
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(picture.save(&buffer, "PNG"));
+  PlantedDisk disk(300);
+  disk.Plant(10, png.toStdString())
+      .Plant(40, "<?xml version=\"1.0\"?>\n<minutes>\n<item>agreed</item>\n</minutes>\n")
+      .Zip(80);
+  WriteFile(image_, disk.bytes());
+  OpenOnImage();
+  ScanToTheEnd();
+  const struct {
+    const char* tag;
+    QString shows;  ///< text the preview holds; empty: a picture of 40 x 20
+  } cases[] = {{"PNG", {}},
+               {"XML", QStringLiteral("<item>agreed</item>")},
+               {"ZIP", QStringLiteral("000: 50 4B 03 04")}};
+  for (const auto& c : cases) {
+    OpenTypeRow(c.tag);
+    QSignalSpy shown(frm_->previewForm(), &TpreviewFrm::previewShown);
+    frm_->lvFound->setCurrentIndex(frm_->foundFilesModel()->index(0, 0));
+    ASSERT_TRUE(shown.wait(5000)) << c.tag;
+    EXPECT_TRUE(frm_->previewForm()->isVisible());
+    if (c.shows.isEmpty()) {
+      EXPECT_EQ(frm_->previewForm()->lblPicture->pixmap().size(), QSize(40, 20));
+    } else {
+      EXPECT_TRUE(frm_->previewForm()->mmText->toPlainText().contains(c.shows))
+          << frm_->previewForm()->mmText->toPlainText().toStdString();
+    }
+  }
 }
 
 TEST_F(MainFrmTest, NextNeedsAChosenDrive) {

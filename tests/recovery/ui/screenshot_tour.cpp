@@ -6,6 +6,7 @@
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
 #include "recovery/ui/main_frm.h"
+#include "recovery/ui/preview_frm.h"
 #include "recovery/ui/process_frm.h"
 #include "recovery/ui/prompter.h"
 #include "recovery/ui/qt_options_store.h"
@@ -120,6 +121,25 @@ int main(int argc, char** argv) {
   frm.foundFilesModel()->setData(frm.foundFilesModel()->index(0, 0), Qt::Checked,
                                  Qt::CheckStateRole);
   Save(&frm, out + QStringLiteral("/main-scan-ended.png"));
+
+  // The preview of a picture found, beside the main window.
+  {
+    frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("JPG"), 0));
+    frm.lvSelectedFileTypeClick();
+    QSignalSpy shown(frm.previewForm(), &TpreviewFrm::previewShown);
+    frm.lvFound->setCurrentIndex(frm.foundFilesModel()->index(0, 0));
+    shown.wait(5000);
+    QTest::qWait(200);
+    const QRect both =
+        frm.frameGeometry().united(frm.previewForm()->frameGeometry()).adjusted(-8, -8, 8, 8);
+    if (QGuiApplication::primaryScreen()
+            ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
+            .save(out + QStringLiteral("/preview-beside-main.png")))
+      std::printf("wrote %s/preview-beside-main.png\n", qPrintable(out));
+    frm.previewForm()->hide();
+    frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("RTF"), 0));
+    frm.lvSelectedFileTypeClick();
+  }
 
   // The sector viewer on the first RTF found, opened beside the main window.
   frm.viewFoundFile(0);

@@ -1,0 +1,141 @@
+#include "recovery/ui/preview_frm.h"
+
+#include "disk/drive_table.h"
+#include "recovery/preview.h"
+#include "recovery/ui/product_palette.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+
+namespace {
+constexpr QSize kThumbnail(260, 260);
+}  // namespace
+
+/// What the reading thread hands back.
+struct TpreviewFrm::Result {
+  QString name;
+  QImage picture;  ///< null unless a picture was decoded
+  QString text;    ///< the text, the hex, or why there is nothing to show
+};
+
+TpreviewFrm::TpreviewFrm(QWidget* owner) : QWidget(owner, Qt::Tool) {
+  setWindowTitle(QStringLiteral("Preview"));
+  setPalette(ProductPalette::page());
+  setAutoFillBackground(true);
+  resize(300, 340);
+  lblName = new QLabel(this);
+  lblName->setAlignment(Qt::AlignCenter);
+  pages_ = new QStackedWidget(this);
+  lblPicture = new QLabel(pages_);
+  lblPicture->setAlignment(Qt::AlignCenter);
+  mmText = new QPlainTextEdit(pages_);
+  mmText->setReadOnly(true);
+  mmText->setLineWrapMode(QPlainTextEdit::NoWrap);
+  mmText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  pages_->addWidget(lblPicture);
+  pages_->addWidget(mmText);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(lblName);
+  layout->addWidget(pages_, 1);
+}
+
+void TpreviewFrm::showFile(const DriveTable& table, int drive, const TfileExt& file) {
+  const std::uint64_t generation = ++generation_;
+  lblName->setText(QString::fromStdString(file.FileName()));
+  mmText->setPlainText(QStringLiteral("Reading..."));
+  pages_->setCurrentWidget(mmText);
+  placeBesideOwner();
+  show();
+  std::string err;
+  std::shared_ptr<SectorReader> reader = table.Open(drive, &err);
+  if (!reader) {
+    mmText->setPlainText(
+        QStringLiteral("Cannot read the disk: %1.").arg(QString::fromStdString(err)));
+    emit previewShown();
+    return;
+  }
+  // The thread owns what it reads from; the window may be gone when it is done.
+  QPointer<TpreviewFrm> self(this);
+  std::thread([self, generation, reader, file] {
+    Result result;
+    result.name = QString::fromStdString(file.FileName());
+    std::string error;
+    const std::vector<std::uint8_t> bytes = ReadPreviewBytes(*reader, file, &error);
+    const PreviewKind kind = PreviewKindOf(file);
+    if (kind == PreviewKind::kPicture && !bytes.empty()) {
+      QByteArray data(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
+      QBuffer buffer(&data);
+      buffer.open(QIODevice::ReadOnly);
+      QImageReader reader(&buffer);
+      reader.setAutoTransform(true);
+      if (reader.canRead()) {
+        const QSize size = reader.size();
+        if (size.isValid())
+          reader.setScaledSize(size.scaled(kThumbnail, Qt::KeepAspectRatio).boundedTo(size));
+        result.picture = reader.read();
+      }
+      if (result.picture.isNull())
+        result.text =
+            QStringLiteral("No picture could be made of it (%1). Its first sector:\n\n%2")
+                .arg(reader.canRead() ? reader.errorString()
+                                      : QStringLiteral("no image reader takes it"),
+                     QString::fromStdString(PreviewHex(
+                         {bytes.begin(),
+                          bytes.begin() + std::min<std::ptrdiff_t>(
+                                              512, static_cast<std::ptrdiff_t>(bytes.size()))})));
+    } else if (kind == PreviewKind::kText) {
+      result.text = QString::fromUtf8(PreviewText(bytes, 200));
+    } else {
+      result.text = QString::fromStdString(PreviewHex(bytes));
+    }
+    if (!error.empty())
+      result.text +=
+          QStringLiteral("\n(Not all of it could be read: %1.)").arg(QString::fromStdString(error));
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, generation, result] {
+          if (self) self->present(generation, result);
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
+
+void TpreviewFrm::present(std::uint64_t generation, const Result& result) {
+  if (generation != generation_) return;  // a newer file was chosen meanwhile
+  if (!result.picture.isNull()) {
+    lblPicture->setPixmap(QPixmap::fromImage(result.picture));
+    pages_->setCurrentWidget(lblPicture);
+  } else {
+    mmText->setPlainText(result.text);
+    pages_->setCurrentWidget(mmText);
+  }
+  emit previewShown();
+}
+
+void TpreviewFrm::placeBesideOwner() {
+  if (placed_ || !parentWidget()) return;
+  placed_ = true;
+  const QRect frame = parentWidget()->window()->frameGeometry();
+  const QScreen* screen = parentWidget()->screen();
+  const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1 << 16, 1 << 16);
+  // To the main window's left (the sector viewer opens at its right), else its right.
+  int x = frame.left() - width() - 8;
+  if (x < room.left()) x = frame.right() + 8;
+  x = std::clamp(x, room.left(), std::max(room.left(), room.right() - width()));
+  const int y = std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() - height()));
+  move(x, y);
+}

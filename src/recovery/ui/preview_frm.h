@@ -1,0 +1,44 @@
+#pragma once
+
+#include "recovery/found_file.h"
+
+#include <QWidget>
+
+#include <cstdint>
+
+class DriveTable;
+class QLabel;
+class QPlainTextEdit;
+class QStackedWidget;
+
+/// The found-file preview: a small window beside the main window that shows the file the
+/// found list has selected, a picture as a thumbnail (by Qt's image readers), text as its
+/// first lines, anything else as its first sector in hex. The bytes are read and decoded
+/// on a thread of their own, so a slow or stuck disk never holds up the window; a newer
+/// selection replaces what an older one would have shown.
+class TpreviewFrm final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TpreviewFrm(QWidget* owner);
+
+  /// Shows the window with `file` of `drive` in it, once its bytes have arrived.
+  void showFile(const DriveTable& table, int drive, const TfileExt& file);
+
+  QLabel* lblName = nullptr;
+  QLabel* lblPicture = nullptr;
+  QPlainTextEdit* mmText = nullptr;
+
+ signals:
+  /// The preview of the latest file is on show.
+  void previewShown();
+
+ private:
+  struct Result;
+  void present(std::uint64_t generation, const Result& result);
+  void placeBesideOwner();
+
+  QStackedWidget* pages_ = nullptr;
+  std::uint64_t generation_ = 0;
+  bool placed_ = false;
+};
