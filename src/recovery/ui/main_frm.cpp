@@ -16,6 +16,7 @@
 #include "skin/browse_for_folder.h"
 #include "skin/cool_form.h"
 #include "skin/ez_rgn_btn.h"
+#include "skin/frame_outline.h"
 #include "skin/hs_skin_btn.h"
 #include "skin/skin_art.h"
 #include "skin/skin_layout.h"
@@ -74,6 +75,7 @@ THSSkinBtn* MakeButton(QWidget* parent, const QString& caption, int width) {
 }
 
 void SetUpListView(QTreeView* view) {
+  KeepFrameOutline(view);
   view->setRootIsDecorated(false);
   view->setSelectionBehavior(QAbstractItemView::SelectRows);
   view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -146,6 +148,7 @@ void TmainFrm::buildDrivePage() {
   lvAvailableDisk->setRootIsDecorated(false);
   lvAvailableDisk->header()->setSectionsClickable(false);
   lvAvailableDisk->setGeometry(20, 48, 270, 220);
+  KeepFrameOutline(lvAvailableDisk);
   lvAvailableDisk->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* showLog = new QAction(QStringLiteral("Debug Log"), lvAvailableDisk);
   lvAvailableDisk->addAction(showLog);
