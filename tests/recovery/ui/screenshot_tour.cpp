@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSettings>
@@ -32,10 +33,12 @@
 
 namespace {
 
+/// Shows nothing; keeps the last error for a picture of it.
 struct SilentPrompter final : Prompter {
   void information(QWidget*, const QString&) override {}
-  void warning(QWidget*, const QString&) override {}
-  void error(QWidget*, const QString&) override {}
+  void warning(QWidget*, const QString& text) override { last = text; }
+  void error(QWidget*, const QString& text) override { last = text; }
+  QString last;
   Answer question(QWidget*, const QString&) override { return Answer::No; }
   int choose(QWidget*, const QString&, const QStringList&) override { return 1; }
 };
@@ -83,7 +86,9 @@ int main(int argc, char** argv) {
   services.table = &table;
   services.options = &store;
   services.prompter = &prompter;
-  services.chooser = std::make_unique<FixedChooser>(work.filePath(QStringLiteral("saved")));
+  auto chooser = std::make_unique<FixedChooser>(work.filePath(QStringLiteral("saved")));
+  FixedChooser* folders = chooser.get();
+  services.chooser = std::move(chooser);
   QDir().mkpath(work.filePath(QStringLiteral("saved")));
   services.folders = {work.filePath(QStringLiteral("program")).toStdString(), ""};
   TmainFrm frm(std::move(services));
@@ -164,6 +169,22 @@ int main(int argc, char** argv) {
   QSignalSpy saved(&frm, &TmainFrm::saveFinished);
   frm.sbRecoverClick();
   saved.wait(20000);
+
+  // The same save again where a folder holds the name of the second file: what went wrong
+  // is told in a box the user closes.
+  {
+    const QString again = work.filePath(QStringLiteral("saved-again"));
+    QDir().mkpath(again + QStringLiteral("/FILE_2144.PNG"));
+    folders->folder_ = again;
+    frm.sbRecoverClick();
+    saved.wait(20000);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ostrel Trawlex Finder"), prompter.last,
+                    QMessageBox::Ok, &frm);
+    box.show();
+    QTest::qWait(100);
+    Save(&box, out + QStringLiteral("/copy-summary.png"));
+    box.close();
+  }
 
   frm.SetRealEnds(true);
   settings.show();
