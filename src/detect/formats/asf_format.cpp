@@ -54,9 +54,9 @@ std::uint64_t StatedSize(const std::uint8_t* d, std::size_t available) {
 /// Top-level objects: the header, the data object and the indexes. The file ends before
 /// the first object of another kind; when the header states the file's size, the walk
 /// must come out there.
-class AsfFinder final : public Walker {
+class AsfFinder final : public RecordWalker {
  public:
-  explicit AsfFinder(std::uint64_t stated) : Walker(24), stated_(stated) { Gather(24); }
+  explicit AsfFinder(std::uint64_t stated) : RecordWalker(24), stated_(stated) { Gather(24); }
   EndVerdict Finish(std::uint64_t fed) override {
     return fed == boundary_ && seen_data_ && (stated_ == 0 || stated_ == fed) ? EndsAt(fed)
                                                                               : BrokenAt(fed);

@@ -11,9 +11,9 @@ std::size_t ColourTable(std::uint8_t packed) {
 
 /// Blocks to the trailer 0x3B: images (descriptor, colour table, code size, sub-blocks)
 /// and extensions (label, sub-blocks). Any other introducer breaks the file there.
-class GifFinder final : public Walker {
+class GifFinder final : public RecordWalker {
  public:
-  GifFinder() : Walker(16) { Gather(13); }
+  GifFinder() : RecordWalker(16) { Gather(13); }
 
  private:
   enum class Phase { kScreen, kBlock, kImage, kCodeSize, kLabel, kSubBlock };

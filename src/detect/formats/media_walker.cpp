@@ -17,47 +17,11 @@ bool IsFourCc(const std::uint8_t* p) {
   return true;
 }
 
-EndVerdict Walker::Feed(std::span<const std::uint8_t> data) {
-  const std::uint8_t* p = data.data();
-  std::size_t n = data.size();
-  for (;;) {
-    if (skip_ > 0) {
-      const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(skip_, n));
-      if (k > 0) OnSkipped(p, k);
-      p += k;
-      n -= k;
-      skip_ -= k;
-      position_ += k;
-      if (skip_ > 0) return NeedMore();
-    }
-    if (have_ < want_) {
-      const std::size_t k = std::min(want_ - have_, n);
-      if (k > 0) std::memcpy(buffer_.data() + have_, p, k);
-      p += k;
-      n -= k;
-      have_ += k;
-      position_ += k;
-      if (have_ < want_) return NeedMore();
-    }
-    asked_ = false;
-    const EndVerdict verdict = OnRecord(buffer_.data(), want_, position_ - want_);
-    if (verdict.state != EndVerdict::State::kNeedMore) return verdict;
-    if (!asked_) return BrokenAt(position_);
-  }
-}
-
-void Walker::Gather(std::size_t size, std::uint64_t skip) {
-  want_ = std::min(size, buffer_.size());
-  have_ = 0;
-  skip_ = skip;
-  asked_ = true;
-}
-
 namespace {
 
-class FixedFinder final : public Walker {
+class FixedFinder final : public RecordWalker {
  public:
-  explicit FixedFinder(std::uint64_t size) : Walker(1), size_(size) { Gather(0, size); }
+  explicit FixedFinder(std::uint64_t size) : RecordWalker(1), size_(size) { Gather(0, size); }
   EndVerdict Finish(std::uint64_t fed) override {
     return fed >= size_ ? EndsAt(size_) : BrokenAt(fed);
   }

@@ -17,9 +17,9 @@ unsigned Tracks(const std::uint8_t* d, std::size_t available) {
 
 /// The header, then chunks by their lengths until the stated number of "MTrk" chunks went
 /// by; a chunk whose name is not four letters breaks the file there.
-class MidiFinder final : public Walker {
+class MidiFinder final : public RecordWalker {
  public:
-  MidiFinder(std::uint32_t header, unsigned tracks) : Walker(8), tracks_(tracks) {
+  MidiFinder(std::uint32_t header, unsigned tracks) : RecordWalker(8), tracks_(tracks) {
     Gather(8, 8 + std::uint64_t{header});
   }
 

@@ -40,9 +40,9 @@ std::uint64_t PackClock(const std::uint8_t* b) {
 /// 00 00 01 B9, or to the first bytes after a whole packet that are no start code. A
 /// pack whose clock goes back is the start of another stream written right after this
 /// one (files without an end code, stored one after the other).
-class ProgramStreamFinder final : public Walker {
+class ProgramStreamFinder final : public RecordWalker {
  public:
-  ProgramStreamFinder() : Walker(16) { Gather(4); }
+  ProgramStreamFinder() : RecordWalker(16) { Gather(4); }
 
  private:
   enum class Phase { kCode, kPack, kPackTail, kLength };

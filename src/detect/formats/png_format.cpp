@@ -15,9 +15,9 @@ bool IsLetter(std::uint8_t b) {
 
 /// Chunks to IEND, each checked by its CRC; a chunk whose type is not four letters or
 /// whose CRC fails breaks the file where that chunk begins.
-class PngFinder final : public Walker {
+class PngFinder final : public RecordWalker {
  public:
-  PngFinder() : Walker(8) { Gather(8, sizeof kSignature); }
+  PngFinder() : RecordWalker(8) { Gather(8, sizeof kSignature); }
 
  private:
   EndVerdict OnRecord(const std::uint8_t* r, std::size_t /*size*/, std::uint64_t at) override {

@@ -25,10 +25,10 @@ bool HeaderHolds(const std::uint8_t* d, std::size_t available) {
 /// Colour mode data, image resources, layers and masks by their lengths, then the merged
 /// image: raw planes, or RLE rows whose byte counts come first. Zip-compressed image data
 /// states no length.
-class PsdFinder final : public Walker {
+class PsdFinder final : public RecordWalker {
  public:
   explicit PsdFinder(const std::uint8_t* d)
-      : Walker(16384),
+      : RecordWalker(16384),
         wide_(Be16(d + 4) == 2),
         rows_(std::uint64_t{Be16(d + 12)} * Be32(d + 14)),
         plane_row_((std::uint64_t{Be32(d + 18)} * Be16(d + 22) + 7) / 8) {

@@ -23,9 +23,9 @@ bool IsTopLevel(const std::uint8_t* type) {
 /// Top-level atoms by their sizes (64-bit when the size is 1). The file ends before the
 /// first bytes that are no top-level atom once the movie atom went by; an atom that runs
 /// to the end of the file (size 0) leaves the end unknown.
-class MovFinder final : public Walker {
+class MovFinder final : public RecordWalker {
  public:
-  MovFinder() : Walker(8) { Gather(8); }
+  MovFinder() : RecordWalker(8) { Gather(8); }
   EndVerdict Finish(std::uint64_t fed) override {
     return fed == boundary_ && movie_ ? EndsAt(fed) : BrokenAt(start_);
   }

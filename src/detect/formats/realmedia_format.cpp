@@ -18,9 +18,9 @@ bool IsChunk(const std::uint8_t* id) {
 /// Chunks by their sizes; inside a data chunk, its stated number of packets by their
 /// lengths (writers do not always get the chunk's size right). The file ends at a chunk
 /// header of zeros, or before the first bytes that are no chunk once data went by.
-class RealMediaFinder final : public Walker {
+class RealMediaFinder final : public RecordWalker {
  public:
-  RealMediaFinder() : Walker(16) { Gather(8); }
+  RealMediaFinder() : RecordWalker(16) { Gather(8); }
   EndVerdict Finish(std::uint64_t fed) override {
     return fed == boundary_ && data_ ? EndsAt(fed) : BrokenAt(start_);
   }
@@ -54,7 +54,7 @@ class RealMediaFinder final : public Walker {
           // No count: trust the chunk's size.
           phase_ = Phase::kChunk;
           boundary_ = chunk_end_;
-          Gather(8, chunk_end_ - Position());
+          Gather(8, chunk_end_ - Taken());
           return NeedMore();
         }
         phase_ = Phase::kPacket;

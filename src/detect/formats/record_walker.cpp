@@ -106,6 +106,7 @@ EndVerdict RecordWalker::Feed(std::span<const std::uint8_t> data) {
     }
     if (skip_ > 0) {
       const std::uint64_t take = std::min<std::uint64_t>(skip_, left);
+      if (take > 0) OnSkipped(p, static_cast<std::size_t>(take));
       skip_ -= take;
       p += take;
       left -= static_cast<std::size_t>(take);

@@ -43,14 +43,18 @@ class RecordWalker : public EndFinder {
   /// The `size` bytes asked for, which start at file offset `at`. Ask for the next
   /// with Gather or Seek and return kNeedMore, or return the answer.
   virtual EndVerdict OnRecord(const std::uint8_t* record, std::size_t size, std::uint64_t at) = 0;
+  /// Bytes passed over by a skip, for formats that check sums over their bodies.
+  virtual void OnSkipped(const std::uint8_t* /*data*/, std::size_t /*size*/) {}
   /// Skip `skip` bytes, then gather `size` (at most the buffer's size; 0 calls back at once).
   void Gather(std::size_t size, std::uint64_t skip = 0);
   /// Gather up to `size` bytes in all, keeping the record just handed over as their start.
   void Extend(std::size_t size);
   /// Seek `marker` (static text), then gather `size` bytes from the marker's first byte.
   void Seek(std::string_view marker, std::size_t size);
-  /// Bytes taken so far.
+  /// Bytes taken so far: the file offset of the next byte.
   [[nodiscard]] std::uint64_t Taken() const { return taken_; }
+  /// The most a record may hold.
+  [[nodiscard]] std::size_t Capacity() const { return buffer_.size(); }
 
  private:
   std::vector<std::uint8_t> buffer_;

@@ -15,9 +15,9 @@ std::uint64_t RiffSize(const std::uint8_t* d) {
 
 /// The RIFF chunk by its size; an AVI over 1 GB goes on with "RIFF" "AVIX" chunks, taken
 /// as long as they follow.
-class RiffFinder final : public Walker {
+class RiffFinder final : public RecordWalker {
  public:
-  RiffFinder(std::uint64_t size, bool extended) : Walker(12), extended_(extended) {
+  RiffFinder(std::uint64_t size, bool extended) : RecordWalker(12), extended_(extended) {
     end_ = size;
     if (extended_)
       Gather(12, size);

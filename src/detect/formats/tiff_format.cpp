@@ -32,9 +32,9 @@ bool IsTiffHeader(const std::uint8_t* d) {
 /// learnt as the bytes go by and visited in ascending order; a directory or array that
 /// lies behind what was already passed, or more of them than a small table holds,
 /// makes the end unknown.
-class TiffFinder final : public Walker {
+class TiffFinder final : public RecordWalker {
  public:
-  TiffFinder() : Walker(kCapacity) { Gather(8); }
+  TiffFinder() : RecordWalker(kCapacity) { Gather(8); }
 
  private:
   enum class Kind : std::uint8_t { kHeader, kIfdCount, kIfd, kOffsets, kCounts, kSubIfds, kEnd };
@@ -198,7 +198,7 @@ class TiffFinder final : public Walker {
     }
     if (pending_count_ == 0) {
       kind_ = Kind::kEnd;
-      Gather(0, extent_ > Position() ? extent_ - Position() : 0);
+      Gather(0, extent_ > Taken() ? extent_ - Taken() : 0);
       return NeedMore();
     }
     const auto nearest =
@@ -206,17 +206,17 @@ class TiffFinder final : public Walker {
                          [](const Pending& a, const Pending& b) { return a.offset < b.offset; });
     const Pending item = *nearest;
     *nearest = pending_[--pending_count_];
-    if (item.offset < Position()) return Unknown();
+    if (item.offset < Taken()) return Unknown();
     kind_ = item.kind;
     if (item.kind == Kind::kIfdCount) {
-      Gather(2, item.offset - Position());
+      Gather(2, item.offset - Taken());
       return NeedMore();
     }
     array_ = item;
     done_ = 0;
     const unsigned unit = TypeSize(item.type);
     Gather(std::min<std::uint64_t>(std::uint64_t{item.count} * unit, Capacity() / unit * unit),
-           item.offset - Position());
+           item.offset - Taken());
     return NeedMore();
   }
 
