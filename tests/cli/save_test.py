@@ -31,7 +31,9 @@ def is_root():
     return os.geteuid() == 0
 
 
-class Output(unittest.TestCase):
+class WithImage(unittest.TestCase):
+    """A test with its own folder holding a disk image of planted files."""
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
@@ -41,6 +43,8 @@ class Output(unittest.TestCase):
     def tearDown(self):
         self.tmp.cleanup()
 
+
+class Output(WithImage):
     def test_a_failed_write_of_stdout_exits_3(self):
         for fmt in ("table", "tsv", "json"):
             with open("/dev/full", "wb") as full:
@@ -106,16 +110,7 @@ class Output(unittest.TestCase):
         self.assertIn(odd.decode("latin-1").replace("\xc3\xa9", "\xe9"), paths)
 
 
-class Save(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.dir = self.tmp.name
-        self.image = os.path.join(self.dir, "disk.img")
-        make_image(self.image)
-
-    def tearDown(self):
-        self.tmp.cleanup()
-
+class Save(WithImage):
     def test_max_mb_zero_is_no_limit_and_bad_values_are_refused(self):
         out = os.path.join(self.dir, "out")
         result = run("recover", self.image, "-o", out, "--types", "JPG", "--max-mb", "0")
