@@ -388,7 +388,9 @@ class Scan {
     if (followed_.empty()) return;
     const std::uint64_t begin = first * kSectorSize;
     const std::uint64_t end = begin + std::uint64_t{sectors} * kSectorSize;
-    for (OpenFile* f : std::vector<OpenFile*>(followed_)) {
+    // Closing a file takes it out of followed_: walk a copy, kept between chunks.
+    feeding_.assign(followed_.begin(), followed_.end());
+    for (OpenFile* f : feeding_) {
       const std::uint64_t at = f->record.LBA * kSectorSize + f->fed;
       if (at >= end || at < begin) continue;
       std::uint64_t n = end - at;
@@ -491,6 +493,7 @@ class Scan {
   const ScanOptions& options_;
   std::deque<OpenFile> open_;        ///< in start order; references stay valid at both ends
   std::vector<OpenFile*> followed_;  ///< files whose end finder still reads
+  std::vector<OpenFile*> feeding_;   ///< followed_ as the chunk being fed began
   std::vector<OpenFile*> awaiting_;  ///< files that have not yet seen a later start
   std::array<std::size_t, kFileTypeCount> started_{};
 };
