@@ -1,5 +1,7 @@
 #include "skin/button_skin.h"
 
+#include "skin/skin_art.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -25,7 +27,7 @@ void TButtonSkin::setMessageHandler(MessageHandler handler) {
 }
 
 TButtonSkin::TButtonSkin(QObject* parent) : QObject(parent) {
-  skin_ = QImage(kDefaultSkin).convertToFormat(QImage::Format_RGB32);
+  skin_ = SkinArt::picture(kDefaultSkin).convertToFormat(QImage::Format_RGB32);
 }
 
 void TButtonSkin::setButtonShape(int shape) {
@@ -39,7 +41,7 @@ bool TButtonSkin::isValidSkin(const QImage& image) {
 }
 
 bool TButtonSkin::setSkinBitmap(const QString& fileName) {
-  const QImage loaded(fileName.isEmpty() ? kDefaultSkin : fileName);
+  const QImage loaded = fileName.isEmpty() ? SkinArt::picture(kDefaultSkin) : QImage(fileName);
   if (!fileName.isEmpty() && !isValidSkin(loaded)) {
     report(kInvalidSkinMessage);
     return false;

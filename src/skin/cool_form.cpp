@@ -76,9 +76,9 @@ void TCoolForm::setAutoSize(bool on) {
 void TCoolForm::applyAutoSize() {
   if (!autoSize_ || picture_.isNull()) return;
   if (QWidget* f = form())
-    f->resize(picture_.size());
+    f->resize(picture_.deviceIndependentSize().toSize());
   else if (!parentWidget())
-    resize(picture_.size());
+    resize(picture_.deviceIndependentSize().toSize());
 }
 
 void TCoolForm::applyMask() {
@@ -128,9 +128,10 @@ bool TCoolForm::eventFilter(QObject* watched, QEvent* event) {
 void TCoolForm::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   QPoint at(0, 0);
+  const QSize units = picture_.deviceIndependentSize().toSize();
   if (center_ && !picture_.isNull())
-    at = QPoint((width() - picture_.width()) / 2, (height() - picture_.height()) / 2);
-  const QRect pictureRect(at, picture_.size());
+    at = QPoint((width() - units.width()) / 2, (height() - units.height()) / 2);
+  const QRect pictureRect(at, units);
   // Paint what the picture leaves uncovered: the widget is opaque and nothing erases behind it.
   const QRegion uncovered = QRegion(rect()).subtracted(pictureRect);
   for (const QRect& r : uncovered) painter.fillRect(r, palette().color(QPalette::Window));

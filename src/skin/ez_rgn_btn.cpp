@@ -95,7 +95,12 @@ namespace {
 
 /// Set (color1) on every pixel whose colour differs from that of pixel (0, 0).
 QBitmap keyMask(const QPixmap& picture) {
-  const QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+  QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+  // The outline is cut in the button's own units: a fine (@2x) picture is read at one unit a
+  // pixel, taking the pixel at the top left of each unit.
+  if (image.devicePixelRatio() != 1.0)
+    image = image.scaled(picture.deviceIndependentSize().toSize(), Qt::IgnoreAspectRatio,
+                         Qt::FastTransformation);
   // The mask image's colour table maps its key pixels to black, which QBitmap reads as color1.
   return QBitmap::fromImage(image.createMaskFromColor(image.pixel(0, 0), Qt::MaskInColor));
 }
@@ -132,7 +137,8 @@ void TEzRgnBtn::click() {
 
 void TEzRgnBtn::stateChanged() {
   const QPixmap picture = currentPicture();
-  if (!picture.isNull() && size() != picture.size()) resize(picture.size());
+  const QSize units = picture.deviceIndependentSize().toSize();
+  if (!picture.isNull() && size() != units) resize(units);
   update();
 }
 

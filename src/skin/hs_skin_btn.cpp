@@ -38,25 +38,28 @@ void THSSkinBtn::setCaption(const QString& caption) {
 }
 
 int THSSkinBtn::bandOffset() const {
-  return SkinFace::bandOffset(face_.height(), isEnabled(), hover_, pressed_);
+  return SkinFace::bandOffset(qRound(face_.deviceIndependentSize().height()), isEnabled(), hover_,
+                              pressed_);
 }
 
 QSize THSSkinBtn::sizeHint() const {
   const QImage& skin = skin_->skin();
   if (skin.isNull()) return QWidget::sizeHint();
   const int textWidth = fontMetrics().horizontalAdvance(caption_) + 24;
-  return SkinFace::boundedSize(skin_->ButtonShape(), skin.size(), QSize(qMax(75, textWidth), 0));
+  return SkinFace::boundedSize(skin_->ButtonShape(), skin.deviceIndependentSize(),
+                               QSize(qMax(75, textWidth), 0));
 }
 
 void THSSkinBtn::skinChanged() {
-  const int skinHeight = skin_->skin().height();
+  const int skinHeight = qRound(skin_->skin().deviceIndependentSize().height());
   applyBounds(QSize(width(), (skinHeight - 4) / 4));
 }
 
 void THSSkinBtn::applyBounds(QSize asked) {
   const QImage& skin = skin_->skin();
   if (skin.isNull()) return;
-  const QSize bounded = SkinFace::boundedSize(skin_->ButtonShape(), skin.size(), asked);
+  const QSize bounded =
+      SkinFace::boundedSize(skin_->ButtonShape(), skin.deviceIndependentSize(), asked);
   if (skin_->ButtonShape() == SkinFace::kShapeEllipse) {
     setFixedSize(bounded);
   } else {
@@ -113,14 +116,16 @@ void THSSkinBtn::resizeEvent(QResizeEvent* event) {
 }
 
 void THSSkinBtn::paintEvent(QPaintEvent*) {
-  if (face_.width() != width()) rebuildFace();
+  if (qRound(face_.deviceIndependentSize().width()) != width()) rebuildFace();
   if (face_.isNull()) return;
   QPainter painter(this);
   const int shape = skin_->ButtonShape();
   const int offset = bandOffset();
   const QPainterPath clip = SkinFace::clipPath(shape, size(), pressed_);
   if (clip.isEmpty()) {
-    painter.drawImage(QPoint(0, 0), face_, QRect(0, offset, width(), height()));
+    const qreal ratio = face_.devicePixelRatio();
+    painter.drawImage(QRectF(0, 0, width(), height()), face_,
+                      QRectF(0, offset * ratio, width() * ratio, height() * ratio));
   } else {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

@@ -3,22 +3,42 @@
 #include "skin/button_skin.h"
 #include "skin/ez_rgn_btn.h"
 
+#include <QGuiApplication>
+
 namespace SkinArt {
 
+bool wantsDoubleScale() {
+  return qApp && qApp->devicePixelRatio() > 1.0;
+}
+
+QImage picture(const QString& path) {
+  if (wantsDoubleScale()) {
+    const qsizetype dot = path.lastIndexOf(u'.');
+    const QString fine = dot < 0 ? path + QStringLiteral("@2x")
+                                 : path.left(dot) + QStringLiteral("@2x") + path.mid(dot);
+    QImage image(fine);
+    if (!image.isNull()) {
+      image.setDevicePixelRatio(2.0);
+      return image;
+    }
+  }
+  return QImage(path);
+}
+
 QPixmap mainFace() {
-  return QPixmap(QStringLiteral(":/skin/main_face.png"));
+  return QPixmap::fromImage(picture(QStringLiteral(":/skin/main_face.png")));
 }
 
 QPixmap splashFace() {
-  return QPixmap(QStringLiteral(":/skin/splash_face.png"));
+  return QPixmap::fromImage(picture(QStringLiteral(":/skin/splash_face.png")));
 }
 
 QPixmap updateWizardSide() {
-  return QPixmap(QStringLiteral(":/skin/update_side.png"));
+  return QPixmap::fromImage(picture(QStringLiteral(":/skin/update_side.png")));
 }
 
 QImage defaultSkin() {
-  return QImage(TButtonSkin::kDefaultSkin);
+  return picture(TButtonSkin::kDefaultSkin);
 }
 
 QString regionButtonPath(SkinLayout::RegionButton button, int state) {
@@ -30,7 +50,7 @@ QString regionButtonPath(SkinLayout::RegionButton button, int state) {
 QList<QPixmap> regionButtonImages(SkinLayout::RegionButton button) {
   QList<QPixmap> images;
   for (int state = 0; state < int(SkinLayout::kStateNames.size()); ++state)
-    images.append(QPixmap(regionButtonPath(button, state)));
+    images.append(QPixmap::fromImage(picture(regionButtonPath(button, state))));
   return images;
 }
 

@@ -7,8 +7,15 @@
 
 class TEzRgnBtn;
 
-/// The product's pictures, built into the program as resources under ":/skin/".
+/// The product's pictures, built into the program as resources under ":/skin/". Each comes in
+/// two sets, "name.png" and "name@2x.png"; on a screen of more than one device pixel per unit the
+/// finer set is taken (device pixel ratio 2, same size in units), so the skin stays sharp.
 namespace SkinArt {
+
+/// True when the screens call for the "@2x" pictures.
+[[nodiscard]] bool wantsDoubleScale();
+/// The picture at `path`, or its "@2x" twin with device pixel ratio 2 when the screen wants it.
+[[nodiscard]] QImage picture(const QString& path);
 
 [[nodiscard]] QPixmap mainFace();
 [[nodiscard]] QPixmap splashFace();

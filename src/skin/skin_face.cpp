@@ -6,7 +6,8 @@
 
 namespace SkinFace {
 
-QSize boundedSize(int shape, QSize skinSize, QSize asked) {
+QSize boundedSize(int shape, QSizeF skinUnits, QSize asked) {
+  const QSize skinSize = skinUnits.toSize();
   if (shape == kShapeEllipse) return {skinSize.width(), skinSize.height() / 4 + 1};
   return {asked.width(), (skinSize.height() - 4) / 4 + 1};
 }
@@ -14,6 +15,15 @@ QSize boundedSize(int shape, QSize skinSize, QSize asked) {
 QImage build(const QImage& skin, int width, int shape, bool blendCorners, const QColor& parentColor,
              const QColor& faceColor) {
   if (skin.isNull() || width <= 0) return {};
+  // A fine (@2x) skin is sliced in its own pixels and gives a face of the same fineness.
+  const qreal ratio = skin.devicePixelRatio();
+  if (ratio != 1.0) {
+    QImage pixels = skin;
+    pixels.setDevicePixelRatio(1.0);
+    QImage face = build(pixels, qRound(width * ratio), shape, blendCorners, parentColor, faceColor);
+    face.setDevicePixelRatio(ratio);
+    return face;
+  }
   const int skinWidth = skin.width();
   const int skinHeight = skin.height();
   QImage face(width, skinHeight, QImage::Format_RGB32);

@@ -17,13 +17,14 @@ inline constexpr int kShapeEllipse = 1;
 /// Stretched by three slices and clipped to a rounded rectangle.
 inline constexpr int kShapeRounded = 2;
 
-/// The size a button of `shape` takes when `asked` is requested; skin height must be a multiple
-/// of 4.
-[[nodiscard]] QSize boundedSize(int shape, QSize skinSize, QSize asked);
+/// The size a button of `shape` takes when `asked` is requested; `skinUnits` is the skin's size in
+/// drawing units (its device-independent size), its height a multiple of 4.
+[[nodiscard]] QSize boundedSize(int shape, QSizeF skinUnits, QSize asked);
 
-/// The face: `width` x skin height. Shapes 0 and 2 tile the middle third and put the outer thirds
-/// at the ends; shape 1 copies the skin. With `blendCorners`, the corner colour at (0, 0) that
-/// touches the band ends is flooded with `parentColor`.
+/// The face: `width` x skin height, in the skin's units (a skin of device pixel ratio 2 gives a
+/// face of twice the pixels and the same ratio). Shapes 0 and 2 tile the middle third and put the
+/// outer thirds at the ends; shape 1 copies the skin. With `blendCorners`, the corner colour at (0,
+/// 0) that touches the band ends is flooded with `parentColor`.
 [[nodiscard]] QImage build(const QImage& skin, int width, int shape, bool blendCorners,
                            const QColor& parentColor, const QColor& faceColor);
 

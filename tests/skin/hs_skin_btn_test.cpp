@@ -42,7 +42,7 @@ TEST(HSSkinBtn, BuiltInSkinIs62By100) {
   THSSkinBtn button;
   EXPECT_TRUE(button.ButtonSkin()->isBuiltIn());
   EXPECT_EQ(button.ButtonSkin()->SkinBitmap(), QString());
-  EXPECT_EQ(button.ButtonSkin()->skin().size(), QSize(62, 100));
+  EXPECT_EQ(button.ButtonSkin()->skin().deviceIndependentSize().toSize(), QSize(62, 100));
   EXPECT_EQ(button.ButtonSkin()->ButtonShape(), 0);
 }
 
@@ -115,7 +115,7 @@ TEST_F(Messages, AcceptedSkinSetsTheHeightFromItsBands) {
   // Back to the built-in skin.
   EXPECT_TRUE(button->ButtonSkin()->setSkinBitmap(QString()));
   EXPECT_EQ(button->height(), 25);
-  EXPECT_EQ(button->face().size(), QSize(120, 100));
+  EXPECT_EQ(button->face().deviceIndependentSize().toSize(), QSize(120, 100));
 }
 
 TEST(HSSkinBtn, BandFollowsTheState) {
@@ -165,12 +165,14 @@ TEST(HSSkinBtn, CornersBlendIntoTheParentColour) {
   button->resize(100, 25);
   parent->show();
   const QImage& face = button->face();
-  ASSERT_EQ(face.size(), QSize(100, 100));
+  ASSERT_EQ(face.deviceIndependentSize().toSize(), QSize(100, 100));
+  const int r = qRound(face.devicePixelRatio());  // 2 on a double-density screen
   for (int band = 0; band < 4; ++band) {
-    const int top = band * 25, bottom = top + 24;
-    for (QPoint corner : {QPoint(0, top), QPoint(99, top), QPoint(0, bottom), QPoint(99, bottom)})
+    const int top = band * 25 * r, bottom = (band + 1) * 25 * r - 1, right = 100 * r - 1;
+    for (QPoint corner :
+         {QPoint(0, top), QPoint(right, top), QPoint(0, bottom), QPoint(right, bottom)})
       EXPECT_EQ(face.pixelColor(corner), QColor(200, 30, 30)) << band;
-    EXPECT_NE(face.pixelColor(50, top + 12), QColor(200, 30, 30)) << band;
+    EXPECT_NE(face.pixelColor(50 * r, top + 12 * r), QColor(200, 30, 30)) << band;
   }
   // A new parent colour gives a new face.
   pal.setColor(QPalette::Window, QColor(30, 30, 200));
@@ -183,7 +185,7 @@ TEST(HSSkinBtn, NoFaceWithoutAParent) {
   EXPECT_TRUE(button.face().isNull());
   QWidget parent;
   button.setParent(&parent);
-  EXPECT_EQ(button.face().size(), QSize(button.width(), 100));
+  EXPECT_EQ(button.face().deviceIndependentSize().toSize(), QSize(button.width(), 100));
   button.setParent(nullptr);
 }
 

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -54,8 +55,13 @@ QFont uiFont(qreal pixelSize, bool bold = false) {
   return font;
 }
 
+/// Device pixels per drawing unit of the pictures being painted: 1, then 2 for the "@2x" set.
+/// Every picture is drawn in the same units at both scales; only the canvas is finer.
+int gScale = 1;
+
 QImage canvas(QSize size, const QColor& fill = Qt::transparent) {
-  QImage image(size, QImage::Format_ARGB32_Premultiplied);
+  QImage image(size * gScale, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(gScale);
   image.fill(fill);
   return image;
 }
@@ -377,20 +383,24 @@ QImage headerButton(RegionButton which, State state) {
   return layer;
 }
 
-/// Puts `layer` on the face beneath its place and keys out every pixel the idle layer leaves
+/// Puts `layer` on the face beneath its place and keys out every unit the idle layer leaves
 /// untouched: the crop outline follows the idle shape, every state fills that same outline and
-/// the anti-aliased edges blend into the face.
+/// the anti-aliased edges blend into the face. `unitIdleLayer` is the idle layer at one pixel a
+/// unit, so a fine picture is keyed in whole units, exactly where the button's outline (cut in
+/// units) runs, and no key colour shows inside it.
 QImage keyedOnFace(const QImage& face, const QRect& place, const QImage& layer,
-                   const QImage& idleLayer) {
-  QImage out = face.copy(place).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                   const QImage& unitIdleLayer) {
+  const QRect pixels(place.topLeft() * gScale, place.size() * gScale);
+  QImage out = face.copy(pixels).convertToFormat(QImage::Format_ARGB32_Premultiplied);
   {
     QPainter p(&out);
     p.drawImage(0, 0, layer);
   }
   out = out.convertToFormat(QImage::Format_RGB32);
-  for (int y = 0; y < layer.height(); ++y)
-    for (int x = 0; x < layer.width(); ++x)
-      if (qAlpha(idleLayer.pixel(x, y)) == 0) out.setPixel(x, y, Palette::kKey.rgb());
+  for (int y = 0; y < out.height(); ++y)
+    for (int x = 0; x < out.width(); ++x)
+      if (qAlpha(unitIdleLayer.pixel(x / gScale, y / gScale)) == 0)
+        out.setPixel(x, y, Palette::kKey.rgb());
   return out;
 }
 
@@ -399,7 +409,10 @@ QImage regionButton(const QImage& face, RegionButton which, State state) {
   const bool round =
       which == RegionButton::Exit || which == RegionButton::Settings || which == RegionButton::Help;
   auto layer = [&](State s) { return round ? headerButton(which, s) : footerButton(which, s); };
-  return keyedOnFace(face, place, layer(state), layer(Idle));
+  const int scale = std::exchange(gScale, 1);
+  const QImage unitIdle = layer(Idle);
+  gScale = scale;
+  return keyedOnFace(face, place, layer(state), unitIdle);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -563,18 +576,25 @@ int main(int argc, char** argv) {
   const QDir out(QString::fromLocal8Bit(argv[1]));
   if (!QDir().mkpath(out.path())) return 1;
 
-  const QImage face = mainFace();
-  bool ok = save(face.convertToFormat(QImage::Format_RGB32), out, QStringLiteral("main_face.png"));
-  for (RegionButton which : SkinLayout::kRegionButtons) {
-    for (int state = 0; state < 4; ++state) {
-      const QString name = QStringLiteral("%1_%2.png")
-                               .arg(QLatin1String(SkinLayout::regionButtonName(which)),
-                                    QLatin1String(SkinLayout::kStateNames[size_t(state)]));
-      ok = save(regionButton(face, which, State(state)), out, name) && ok;
+  bool ok = true;
+  for (const int scale : {1, 2}) {
+    gScale = scale;
+    const QString suffix = scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale);
+    auto name = [&](const QString& base) { return base + suffix + QStringLiteral(".png"); };
+    const QImage face = mainFace();
+    ok = save(face.convertToFormat(QImage::Format_RGB32), out, name(QStringLiteral("main_face"))) &&
+         ok;
+    for (RegionButton which : SkinLayout::kRegionButtons) {
+      for (int state = 0; state < 4; ++state) {
+        const QString base =
+            QStringLiteral("%1_%2").arg(QLatin1String(SkinLayout::regionButtonName(which)),
+                                        QLatin1String(SkinLayout::kStateNames[size_t(state)]));
+        ok = save(regionButton(face, which, State(state)), out, name(base)) && ok;
+      }
     }
+    ok = save(defaultSkin(), out, name(QStringLiteral("DEFAULT_SKIN"))) && ok;
+    ok = save(splashFace(), out, name(QStringLiteral("splash_face"))) && ok;
+    ok = save(updateSide(), out, name(QStringLiteral("update_side"))) && ok;
   }
-  ok = save(defaultSkin(), out, QStringLiteral("DEFAULT_SKIN.png")) && ok;
-  ok = save(splashFace(), out, QStringLiteral("splash_face.png")) && ok;
-  ok = save(updateSide(), out, QStringLiteral("update_side.png")) && ok;
   return ok ? 0 : 1;
 }

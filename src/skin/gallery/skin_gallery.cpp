@@ -212,7 +212,10 @@ QWidget* regionCell(RegionButton which, Look look) {
   const QRect place = SkinLayout::regionButtonPlace(which);
   auto* cell = new QLabel;
   const QRect around = place.adjusted(-8, -8, 8, 8);
-  cell->setPixmap(SkinArt::mainFace().copy(around));
+  const QPixmap face = SkinArt::mainFace();
+  const qreal ratio = face.devicePixelRatio();
+  cell->setPixmap(
+      face.copy(QRectF(QPointF(around.topLeft()) * ratio, QSizeF(around.size()) * ratio).toRect()));
   cell->setFixedSize(around.size());
   auto* b = new TEzRgnBtn(cell);
   SkinArt::setUpRegionButton(b, which);
