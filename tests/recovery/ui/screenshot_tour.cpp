@@ -76,10 +76,21 @@ int main(int argc, char** argv) {
   QFile::copy(sample, big);
   QFile(big).resize(qint64{16} << 30);
 
+  // A third disk whose files lie past sector 100,000,000 (60 GiB of empty sectors, then the
+  // sample), as on a real disk, for the found list's long sector numbers.
+  const QString far = work.filePath(QStringLiteral("field-camera.img"));
+  {
+    QFile in(sample), outFile(far);
+    if (in.open(QIODevice::ReadOnly) && outFile.open(QIODevice::WriteOnly) &&
+        outFile.seek(qint64{60} << 30))
+      outFile.write(in.readAll());
+  }
+
   DriveTable table(work.filePath(QStringLiteral("sys")).toStdString(),
                    work.filePath(QStringLiteral("dev")).toStdString());
   table.RegisterImage(sample.toStdString());
   table.RegisterImage(big.toStdString());
+  table.RegisterImage(far.toStdString());
   QtOptionsStore store;
   SilentPrompter prompter;
   MainFrmServices services;
@@ -126,25 +137,6 @@ int main(int argc, char** argv) {
   frm.foundFilesModel()->setData(frm.foundFilesModel()->index(0, 0), Qt::Checked,
                                  Qt::CheckStateRole);
   Save(&frm, out + QStringLiteral("/main-scan-ended.png"));
-
-  // The preview of a picture found, beside the main window.
-  {
-    frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("JPG"), 0));
-    frm.lvSelectedFileTypeClick();
-    QSignalSpy shown(frm.previewForm(), &TpreviewFrm::previewShown);
-    frm.lvFound->setCurrentIndex(frm.foundFilesModel()->index(0, 0));
-    shown.wait(5000);
-    QTest::qWait(200);
-    const QRect both =
-        frm.frameGeometry().united(frm.previewForm()->frameGeometry()).adjusted(-8, -8, 8, 8);
-    if (QGuiApplication::primaryScreen()
-            ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
-            .save(out + QStringLiteral("/preview-beside-main.png")))
-      std::printf("wrote %s/preview-beside-main.png\n", qPrintable(out));
-    frm.previewForm()->hide();
-    frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("RTF"), 0));
-    frm.lvSelectedFileTypeClick();
-  }
 
   // The sector viewer on the first RTF found, opened beside the main window.
   frm.viewFoundFile(0);
@@ -200,5 +192,27 @@ int main(int argc, char** argv) {
   frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("TAR"), 0));
   frm.lvSelectedFileTypeClick();
   Save(&frm, out + QStringLiteral("/main-real-ends.png"));
+
+  // The preview of a picture found on the far disk, beside the main window; the found list shows
+  // its sector numbers of nine digits.
+  {
+    frm.SetRealEnds(false);
+    frm.erbPreviousClick();
+    frm.lvAvailableDisk->setCurrentItem(frm.lvAvailableDisk->topLevelItem(2));
+    frm.erbNextClick();
+    ended.wait(300000);
+    frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("JPG"), 0));
+    frm.lvSelectedFileTypeClick();
+    QSignalSpy shown(frm.previewForm(), &TpreviewFrm::previewShown);
+    frm.lvFound->setCurrentIndex(frm.foundFilesModel()->index(0, 0));
+    shown.wait(5000);
+    QTest::qWait(200);
+    const QRect both =
+        frm.frameGeometry().united(frm.previewForm()->frameGeometry()).adjusted(-8, -8, 8, 8);
+    if (QGuiApplication::primaryScreen()
+            ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
+            .save(out + QStringLiteral("/preview-beside-main.png")))
+      std::printf("wrote %s/preview-beside-main.png\n", qPrintable(out));
+  }
   return 0;
 }
