@@ -155,30 +155,6 @@ std::optional<DateTime> FileLastWriteTime(const std::string& path) {
   return ToLocalDateTime(st.st_mtime);
 }
 
-VersionWords ParseVersionText(const std::string& text) {
-  const char separator = text.find(',') != std::string::npos ? ',' : '.';
-  const std::vector<std::string> parts = Split(text, separator);
-  VersionWords words;
-  // Each word needs both of its numbers; a missing or bad one leaves that word at -1.
-  auto word = [&](size_t hi) -> int32_t {
-    if (parts.size() < hi + 2) return -1;
-    const auto a = ParseNumber(parts[hi], 5);
-    const auto b = ParseNumber(parts[hi + 1], 5);
-    if (!a || !b || *a > 0xFFFF || *b > 0xFFFF) return -1;
-    return static_cast<int32_t>((*a << 16) | *b);
-  };
-  words.ms = word(0);
-  words.ls = parts.size() == 4 ? word(2) : -1;  // "1.2.3.4.5" leaves "4.5" as the last number
-  return words;
-}
-
-std::string FormatVersionWords(VersionWords words) {
-  const auto ms = static_cast<uint32_t>(words.ms);
-  const auto ls = static_cast<uint32_t>(words.ls);
-  return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
-         std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
-}
-
 std::string ExpandLineBreaks(const std::string& text) {
   std::string out;
   out.reserve(text.size());

@@ -34,19 +34,6 @@ using DateTime = std::chrono::local_seconds;
 /// Last-write time of a file in local time, or nullopt when it does not exist.
 [[nodiscard]] std::optional<DateTime> FileLastWriteTime(const std::string& path);
 
-/// A version as a version resource keeps it: a.b.c.d packed as a*65536+b and c*65536+d.
-struct VersionWords {
-  int32_t ms = -1;
-  int32_t ls = -1;
-  [[nodiscard]] bool IsVersion() const { return ms != -1 && ls != -1; }
-  bool operator==(const VersionWords&) const = default;
-};
-
-/// Four numbers separated by "." (or "," when the text holds a comma); missing words are -1.
-[[nodiscard]] VersionWords ParseVersionText(const std::string& text);
-/// "a.b.c.d" from the halves of both words.
-[[nodiscard]] std::string FormatVersionWords(VersionWords words);
-
 /// Replaces every backslash + "n" in a "msg" or "query" text by a line break.
 [[nodiscard]] std::string ExpandLineBreaks(const std::string& text);
 

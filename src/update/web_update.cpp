@@ -16,7 +16,7 @@
 #include "update/prefix_expansion.h"
 #include "update/status_messages.h"
 #include "update/transfer.h"
-#include "update/version_info.h"
+#include "version/version_info.h"
 
 namespace trawlex::update {
 namespace {
@@ -458,14 +458,14 @@ bool TWebUpdate::IsNewerFile(std::string& newversion, std::string& localfile, in
     if (local_size > 0) return true;
     return VersionCheck == TWebUpdateVersionCheck::vcAlways;
   }
-  const VersionWords local_words = ReadFileVersionWords(local);
-  const VersionWords new_words = ParseVersionText(newversion);
+  const version::VersionWords local_words = version::ReadFileVersionWords(local);
+  const version::VersionWords new_words = version::ParseVersionText(newversion);
   if (!new_words.IsVersion()) return false;
   if (!local_words.IsVersion() && VersionCheck == TWebUpdateVersionCheck::vcUpdateOnly) {
     return false;
   }
-  localfile = FormatVersionWords(local_words);
-  newversion = FormatVersionWords(new_words);
+  localfile = version::FormatVersionWords(local_words);
+  newversion = version::FormatVersionWords(new_words);
   return new_words.ms > local_words.ms ||
          (new_words.ms == local_words.ms && new_words.ls > local_words.ls);
 }

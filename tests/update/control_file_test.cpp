@@ -106,30 +106,6 @@ TEST(ControlFileTest, MsgWithBackslashNBecomesTwoLines) {
   EXPECT_EQ(ExpandLineBreaks("no break\\t here\\"), "no break\\t here\\");
 }
 
-TEST(VersionTextTest, PacksFourNumbers) {
-  const VersionWords v = ParseVersionText("1.2.3.4");
-  EXPECT_EQ(v.ms, 0x00010002);
-  EXPECT_EQ(v.ls, 0x00030004);
-  EXPECT_TRUE(v.IsVersion());
-  EXPECT_EQ(FormatVersionWords(v), "1.2.3.4");
-}
-
-TEST(VersionTextTest, CommaSeparatedEqualsDotted) {
-  EXPECT_EQ(ParseVersionText("1,2,3,4"), ParseVersionText("1.2.3.4"));
-}
-
-TEST(VersionTextTest, IncompleteTextsAreNoVersion) {
-  const VersionWords two = ParseVersionText("1.2");
-  EXPECT_FALSE(two.IsVersion());
-  EXPECT_EQ(two.ls, -1);
-  EXPECT_FALSE(ParseVersionText("").IsVersion());
-  EXPECT_FALSE(ParseVersionText("1").IsVersion());
-  EXPECT_FALSE(ParseVersionText("1.2.3").IsVersion());
-  EXPECT_FALSE(ParseVersionText("1.x.3.4").IsVersion());
-  EXPECT_EQ(ParseVersionText("1.x.3.4").ls, 0x00030004);
-  EXPECT_FALSE(ParseVersionText("1.2.3.4.5").IsVersion());
-}
-
 TEST(DateTextTest, ParsesByFormatAndSeparator) {
   const auto d = ParseDateText("25/12/2003", "dd/mm/yyyy", '/');
   ASSERT_TRUE(d.has_value());

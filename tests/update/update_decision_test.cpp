@@ -106,6 +106,16 @@ TEST_F(UpdateDecisionTest, NegativeFileTestSetsNothingNew) {
   EXPECT_EQ(status_.back(), (Status{"No new version found", 4, 0}));
 }
 
+TEST_F(UpdateDecisionTest, VersionsCompareWithTheBlockOfALinuxProgram) {
+  std::string newer = "99.0.0.0";
+  std::string local = VERSION_PROBE_PATH;
+  EXPECT_TRUE(engine_.IsNewerFile(newer, local, -1, 0));
+  EXPECT_EQ(local, TRAWLEX_PROJECT_VERSION_4);
+  std::string same = TRAWLEX_PROJECT_VERSION_4;
+  local = VERSION_PROBE_PATH;
+  EXPECT_FALSE(engine_.IsNewerFile(same, local, -1, 0));
+}
+
 TEST_F(UpdateDecisionTest, NewVersionWithoutLocalFileReportsButStaysNothingNew) {
   const UpdateDecision d = Decide("[update]\nnewversion=2.0.0.0\n");
   EXPECT_EQ(d.result, kUpdateNothingNew);

@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "update/pe_builder.h"
-#include "update/test_util.h"
-#include "update/version_info.h"
-#include "update/web_update.h"
+#include "support/temp_dir.h"
+#include "version/pe_builder.h"
+#include "version/version_info.h"
 
-namespace trawlex::update {
+namespace trawlex::version {
 namespace {
-
-using testing::TempDir;
 
 VersionResource SampleResource() {
   VersionResource r;
@@ -25,6 +22,30 @@ VersionResource SampleResource() {
                               {"ProductVersion", "2.0.0.0"}}});
   r.translations.push_back(0x04E40409);
   return r;
+}
+
+TEST(VersionTextTest, PacksFourNumbers) {
+  const VersionWords v = ParseVersionText("1.2.3.4");
+  EXPECT_EQ(v.ms, 0x00010002);
+  EXPECT_EQ(v.ls, 0x00030004);
+  EXPECT_TRUE(v.IsVersion());
+  EXPECT_EQ(FormatVersionWords(v), "1.2.3.4");
+}
+
+TEST(VersionTextTest, CommaSeparatedEqualsDotted) {
+  EXPECT_EQ(ParseVersionText("1,2,3,4"), ParseVersionText("1.2.3.4"));
+}
+
+TEST(VersionTextTest, IncompleteTextsAreNoVersion) {
+  const VersionWords two = ParseVersionText("1.2");
+  EXPECT_FALSE(two.IsVersion());
+  EXPECT_EQ(two.ls, -1);
+  EXPECT_FALSE(ParseVersionText("").IsVersion());
+  EXPECT_FALSE(ParseVersionText("1").IsVersion());
+  EXPECT_FALSE(ParseVersionText("1.2.3").IsVersion());
+  EXPECT_FALSE(ParseVersionText("1.x.3.4").IsVersion());
+  EXPECT_EQ(ParseVersionText("1.x.3.4").ls, 0x00030004);
+  EXPECT_FALSE(ParseVersionText("1.2.3.4.5").IsVersion());
 }
 
 TEST(VersionInfoTest, BlockRoundTrips) {
@@ -59,25 +80,24 @@ TEST(VersionInfoTest, MalformedBlocksAreRejected) {
 
 TEST(VersionInfoTest, FoundInAWindowsExecutable) {
   TempDir dir;
-  testing::WriteBytes(dir.File("app.exe"),
-                      testing::BuildPeWithVersion(BuildVersionBlock(SampleResource())));
+  WriteFile(dir / "app.exe", testing::BuildPeWithVersion(BuildVersionBlock(SampleResource())));
   std::string err;
-  const auto r = ReadVersionResource(dir.File("app.exe"), &err);
+  const auto r = ReadVersionResource(dir / "app.exe", &err);
   ASSERT_TRUE(r.has_value()) << err;
   EXPECT_EQ(r->QueryString("040904E4", "ProductVersion"), "2.0.0.0");
-  const VersionWords w = ReadFileVersionWords(dir.File("app.exe"));
+  const VersionWords w = ReadFileVersionWords(dir / "app.exe");
   EXPECT_EQ(FormatVersionWords(w), "2.1.3.4");
 }
 
 TEST(VersionInfoTest, FilesWithoutVersionResource) {
   TempDir dir;
-  testing::WriteBytes(dir.File("bare.exe"), testing::BuildPeWithVersion({}));
-  testing::WriteFile(dir.File("text"), "just text");
+  WriteFile(dir / "bare.exe", testing::BuildPeWithVersion({}));
+  WriteText(dir / "text", "just text");
   std::string err;
-  EXPECT_FALSE(ReadVersionResource(dir.File("bare.exe"), &err).has_value());
-  EXPECT_EQ(err, "\"" + dir.File("bare.exe") + "\" has no version resource.");
-  EXPECT_FALSE(ReadFileVersionWords(dir.File("text")).IsVersion());
-  EXPECT_EQ(ReadFileVersionWords(dir.File("missing")).ms, -1);
+  EXPECT_FALSE(ReadVersionResource(dir / "bare.exe", &err).has_value());
+  EXPECT_EQ(err, "\"" + dir / "bare.exe" + "\" has no version resource.");
+  EXPECT_FALSE(ReadFileVersionWords(dir / "text").IsVersion());
+  EXPECT_EQ(ReadFileVersionWords(dir / "missing").ms, -1);
   // A truncated executable is not read past its end.
   auto image = testing::BuildPeWithVersion(BuildVersionBlock(SampleResource()));
   image.resize(0x220);
@@ -88,8 +108,8 @@ TEST(VersionInfoTest, WrongSignatureIsNoVersion) {
   TempDir dir;
   VersionResource r = SampleResource();
   r.fixed->signature = 0x12345678;
-  testing::WriteBytes(dir.File("odd.exe"), testing::BuildPeWithVersion(BuildVersionBlock(r)));
-  EXPECT_FALSE(ReadFileVersionWords(dir.File("odd.exe")).IsVersion());
+  WriteFile(dir / "odd.exe", testing::BuildPeWithVersion(BuildVersionBlock(r)));
+  EXPECT_FALSE(ReadFileVersionWords(dir / "odd.exe").IsVersion());
 }
 
 TEST(VersionInfoTest, OwnExecutableCarriesTheProjectVersion) {
@@ -104,19 +124,13 @@ TEST(VersionInfoTest, OwnExecutableCarriesTheProjectVersion) {
   EXPECT_EQ(own->QueryString("040904E4", "ProductVersion"), TRAWLEX_PROJECT_VERSION_4);
 }
 
-TEST(VersionInfoTest, SmallProgramCarriesTheBlockAndUpdatesCompareWithIt) {
+TEST(VersionInfoTest, SmallProgramCarriesTheBlock) {
   const auto r = ReadVersionResource(VERSION_PROBE_PATH, nullptr);
   ASSERT_TRUE(r.has_value());
   EXPECT_EQ(r->QueryString("040904E4", "FileDescription"), "Version probe");
-  TWebUpdate engine;
-  std::string newer = "99.0.0.0";
-  std::string local = VERSION_PROBE_PATH;
-  EXPECT_TRUE(engine.IsNewerFile(newer, local, -1, 0));
-  EXPECT_EQ(local, TRAWLEX_PROJECT_VERSION_4);
-  std::string same = TRAWLEX_PROJECT_VERSION_4;
-  local = VERSION_PROBE_PATH;
-  EXPECT_FALSE(engine.IsNewerFile(same, local, -1, 0));
+  EXPECT_EQ(FormatVersionWords(ReadFileVersionWords(VERSION_PROBE_PATH)),
+            TRAWLEX_PROJECT_VERSION_4);
 }
 
 }  // namespace
-}  // namespace trawlex::update
+}  // namespace trawlex::version

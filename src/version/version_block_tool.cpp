@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "update/control_file.h"
-#include "update/version_info.h"
+#include "version/version_info.h"
+#include "version/version_words.h"
 
 namespace {
 
-using trawlex::update::VersionWords;
+using trawlex::version::VersionWords;
 
 /// "1.2" or "1.2.3" is padded to four numbers before packing.
 VersionWords PackVersion(std::string text) {
   int dots = 0;
   for (char c : text) dots += c == '.';
   for (; dots < 3; ++dots) text += ".0";
-  return trawlex::update::ParseVersionText(text);
+  return trawlex::version::ParseVersionText(text);
 }
 
 }  // namespace
@@ -37,10 +37,10 @@ int main(int argc, char** argv) {
     std::cerr << argv[0] << ": \"" << argv[2] << "\" is not a version number\n";
     return 2;
   }
-  const std::string dotted = trawlex::update::FormatVersionWords(words);
+  const std::string dotted = trawlex::version::FormatVersionWords(words);
 
-  trawlex::update::VersionResource resource;
-  trawlex::update::FixedFileInfo fixed;
+  trawlex::version::VersionResource resource;
+  trawlex::version::FixedFileInfo fixed;
   fixed.file_version_ms = fixed.product_version_ms = static_cast<uint32_t>(words.ms);
   fixed.file_version_ls = fixed.product_version_ls = static_cast<uint32_t>(words.ls);
   resource.fixed = fixed;
@@ -54,11 +54,11 @@ int main(int argc, char** argv) {
                                      {"ProductName", argv[3]},
                                      {"ProductVersion", dotted}}});
   resource.translations.push_back(0x04E40409);
-  const std::vector<uint8_t> block = trawlex::update::BuildVersionBlock(resource);
+  const std::vector<uint8_t> block = trawlex::version::BuildVersionBlock(resource);
 
   std::ofstream out(output, std::ios::trunc);
   out << "// Generated at build time from the project's version number.\n"
-      << "__attribute__((section(\"" << trawlex::update::kVersionSectionName
+      << "__attribute__((section(\"" << trawlex::version::kVersionSectionName
       << "\"), used, aligned(4)))\n"
       << "extern const unsigned char trawlex_vs_version_info[" << block.size() << "] = {";
   for (size_t i = 0; i < block.size(); ++i) {

@@ -1,4 +1,4 @@
-#include "update/version_info.h"
+#include "version/version_info.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,9 +10,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "update/profile_file.h"
-
-namespace trawlex::update {
+namespace trawlex::version {
 namespace {
 
 constexpr uint32_t kFixedSignature = 0xFEEF04BD;
@@ -178,6 +176,13 @@ Node TextNode(const std::string& key, const std::string& value) {
   return node;
 }
 
+/// Compares two texts with ASCII letters case-insensitive, as resource language names are.
+bool SameAsciiText(const std::string& a, const std::string& b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 /// A read-only mapping of a whole file; only the pages that are looked at are read.
 class MappedFile {
  public:
@@ -224,7 +229,7 @@ class MappedFile {
 std::optional<std::string> VersionResource::QueryString(const std::string& language,
                                                         const std::string& key) const {
   for (const auto& table : string_tables) {
-    if (AsciiUpper(table.language) != AsciiUpper(language)) continue;
+    if (!SameAsciiText(table.language, language)) continue;
     for (const auto& [name, value] : table.strings) {
       if (name == key) return value;
     }
@@ -445,4 +450,4 @@ VersionWords ReadFileVersionWords(const std::string& path) {
           static_cast<int32_t>(resource->fixed->file_version_ls)};
 }
 
-}  // namespace trawlex::update
+}  // namespace trawlex::version

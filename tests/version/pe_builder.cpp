@@ -1,6 +1,6 @@
-#include "update/pe_builder.h"
+#include "version/pe_builder.h"
 
-namespace trawlex::update::testing {
+namespace trawlex::version::testing {
 namespace {
 
 void Set16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
@@ -57,4 +57,4 @@ std::vector<uint8_t> BuildPeWithVersion(const std::vector<uint8_t>& version_bloc
   return b;
 }
 
-}  // namespace trawlex::update::testing
+}  // namespace trawlex::version::testing

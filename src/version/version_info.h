@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "update/control_file.h"
+#include "version/version_words.h"
 
-namespace trawlex::update {
+namespace trawlex::version {
 
 /// The fixed part of a version resource; `signature` is 0xFEEF04BD when valid.
 struct FixedFileInfo {
@@ -70,4 +70,4 @@ inline constexpr const char* kVersionSectionName = ".vs_version_info";
 /// The file version words, or -1 for both when there is no valid fixed file information.
 [[nodiscard]] VersionWords ReadFileVersionWords(const std::string& path);
 
-}  // namespace trawlex::update
+}  // namespace trawlex::version
