@@ -2,6 +2,7 @@
 // until the main window closes.
 
 #include "disk/drive_table.h"
+#include "help/about/splash_frm.h"
 #include "recovery/ui/main_frm.h"
 #include "recovery/ui/process_frm.h"
 #include "recovery/ui/prompter.h"
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
   TmainFrm mainFrm(std::move(services));
   TdebugFrm debugFrm(&mainFrm);
   TForm1 form1(table, mainFrm.scanBuffer(), &mainFrm);
+  TFrmSplash splashFrm(QApplication::applicationFilePath(), QApplication::applicationDirPath(),
+                       [&](QWidget* owner, const QString& text) { mainFrm.OpenLink(owner, text); });
   TFrmSettings settingsFrm([&] { return mainFrm.MaxSizeOfRecoverMB(); },
                            [&](std::uint32_t mb) { mainFrm.SetMaxSizeOfRecoverMB(mb); }, prompter,
                            &mainFrm);
@@ -47,6 +50,9 @@ int main(int argc, char** argv) {
   mainFrm.setProcessForm(&processFrm);
   mainFrm.setDebugForm(&debugFrm);
   mainFrm.setViewerForm(&form1);
+  mainFrm.setSplashForm(&splashFrm);
+  // The splash closes itself after about 0.7 s; then the main window shows.
+  splashFrm.ShowSplash(true);
   mainFrm.show();
   return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include "skin/skin_layout.h"
 
+#include <QIcon>
 #include <QList>
 #include <QPixmap>
 
@@ -30,5 +31,14 @@ namespace SkinArt {
 
 /// Gives `button` its pictures, cuts it to the idle picture's outline and puts it in its place.
 void setUpRegionButton(TEzRgnBtn* button, SkinLayout::RegionButton which);
+
+}  // namespace SkinArt
+
+namespace SkinArt {
+
+/// The small pictures of the help button's menu.
+enum class MenuPicture { Help, HomePage, LiveUpdate };
+/// One of them, painted for the screen's density in the product's colours.
+[[nodiscard]] QIcon menuIcon(MenuPicture which);
 
 }  // namespace SkinArt

@@ -2,6 +2,7 @@
 
 #include "disk/drive_details.h"
 #include "disk/folder_location.h"
+#include "help/about/splash_frm.h"
 #include "recovery/dfxml_report.h"
 #include "recovery/format_size.h"
 #include "recovery/output_guard.h"
@@ -341,7 +342,40 @@ void TmainFrm::buildRegionButtons() {
   }
   btnRestart->hide();
   erbPrevious->setEnabled(false);
+  // The help button's menu.
   PopupAboutus = new QMenu(this);
+  mnu_Help = PopupAboutus->addAction(SkinArt::menuIcon(SkinArt::MenuPicture::Help),
+                                     QStringLiteral("&Help"), this, &TmainFrm::mnu_HelpClick);
+  mnu_HomePage =
+      PopupAboutus->addAction(SkinArt::menuIcon(SkinArt::MenuPicture::HomePage),
+                              QStringLiteral("Home Page"), this, &TmainFrm::mnu_HomePageClick);
+  PopupAboutus->addSeparator();
+  mnuLiveUpdate = PopupAboutus->addAction(SkinArt::menuIcon(SkinArt::MenuPicture::LiveUpdate),
+                                          QStringLiteral("Live Update..."), this,
+                                          &TmainFrm::mnuLiveUpdateClick);
+  PopupAboutus->addSeparator();
+  mnu_About = PopupAboutus->addAction(QStringLiteral("About... "), this, &TmainFrm::mnu_AboutClick);
+
+  // Start-up values: the web site, and the update engine's address and temporary folder.
+  webSiteURL_ = QStringLiteral(TRAWLEX_WEB_SITE_HOST);
+  webUpdate_ = std::make_unique<trawlex::update::TWebUpdate>();
+  trawlex::update::ApplyMainWindowValues(*webUpdate_, services_.folders.program_folder);
+}
+
+void TmainFrm::setDebugMode(bool on) {
+  if (on == (mnuDebugLog != nullptr)) return;
+  if (!on) {
+    delete mnuDebugLog;
+    mnuDebugLog = nullptr;
+    return;
+  }
+  mnuDebugLog = new QAction(QStringLiteral("Debug Log"), PopupAboutus);
+  PopupAboutus->addAction(mnuDebugLog);
+  connect(mnuDebugLog, &QAction::triggered, this, [this] {
+    if (!debugFrm_) return;
+    debugFrm_->show();
+    debugFrm_->raise();
+  });
 }
 
 bool TmainFrm::isScanning() const {
@@ -908,6 +942,34 @@ void TmainFrm::EzRgnBtn4Click() {
 
 void TmainFrm::btnHelpClick() {
   if (!PopupAboutus->isEmpty()) PopupAboutus->popup(QCursor::pos());
+}
+
+void TmainFrm::mnu_HelpClick() {
+  if (openHelp_ && openHelp_(10)) return;
+  services_.prompter->warning(this, QStringLiteral("Cannot load help file."));
+}
+
+void TmainFrm::mnu_HomePageClick() {
+  OpenLink(this, QStringLiteral("http://") + webSiteURL_);
+}
+
+void TmainFrm::mnuLiveUpdateClick() {
+  services_.prompter->information(this,
+                                  QStringLiteral("Live Update is not available in this build."));
+}
+
+void TmainFrm::mnu_AboutClick() {
+  if (splashFrm_) splashFrm_->ShowSplash(false);
+}
+
+void TmainFrm::OpenLink(QWidget* owner, const QString& text) {
+  const QUrl url = QUrl::fromUserInput(text);
+  if (url.isValid() && QDesktopServices::openUrl(url)) return;
+  // Nothing on this desktop opens addresses: the address, to copy.
+  if (services_.prompter->choose(owner,
+                                 QStringLiteral("No program to open %1 is installed.").arg(text),
+                                 {QStringLiteral("Copy Address"), QStringLiteral("OK")}) == 0)
+    QGuiApplication::clipboard()->setText(text);
 }
 
 void TmainFrm::spRecoverClick() {

@@ -10,6 +10,7 @@
 #include "recovery/scan_engine.h"
 
 #include "skin/folder_chooser.h"
+#include "update/web_update.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -22,6 +23,7 @@
 class FileTypeModel;
 class FoundFilesModel;
 class Prompter;
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -37,6 +39,7 @@ class TCoolForm;
 class TEzRgnBtn;
 class TFrmSettings;
 class TForm1;
+class TFrmSplash;
 class TdebugFrm;
 class TpreviewFrm;
 class THSSkinBtn;
@@ -72,6 +75,19 @@ class TmainFrm final : public QWidget {
   void setProcessForm(TprocessFrm* form) { processFrm_ = form; }
   void setViewerForm(TForm1* form) { viewerFrm_ = form; }
   void setDebugForm(TdebugFrm* form) { debugFrm_ = form; }
+  /// The splash window, shown again as the about box.
+  void setSplashForm(TFrmSplash* form) { splashFrm_ = form; }
+  /// Opens help at a context number; false when the help file cannot be loaded.
+  void setHelpContextOpener(std::function<bool(int context)> open) { openHelp_ = std::move(open); }
+  /// In debug mode the help button's menu also offers the debug log.
+  void setDebugMode(bool on);
+  /// The live-update engine, with the update address and temporary folder set at start-up.
+  [[nodiscard]] trawlex::update::TWebUpdate& WebUpdate() { return *webUpdate_; }
+  /// Host name of the maker's web site, without a scheme.
+  [[nodiscard]] QString WebSiteURL() const { return webSiteURL_; }
+  /// Asks the desktop to open `text` (a web or mail address); when nothing can open it, says so
+  /// with the address and offers to copy it.
+  void OpenLink(QWidget* owner, const QString& text);
   /// The window's one 1 MiB read buffer, which the sector viewer shows.
   [[nodiscard]] ChunkBuffer& scanBuffer() { return scanBuffer_; }
 
@@ -139,6 +155,11 @@ class TmainFrm final : public QWidget {
   THSSkinBtn* btnBrowse = nullptr;
   TBrowseForFolder* BrowseFolder = nullptr;
   QMenu* PopupAboutus = nullptr;
+  QAction* mnu_Help = nullptr;
+  QAction* mnu_HomePage = nullptr;
+  QAction* mnuLiveUpdate = nullptr;
+  QAction* mnu_About = nullptr;
+  QAction* mnuDebugLog = nullptr;  ///< only in debug mode
 
  public slots:
   void erbNextClick();
@@ -157,6 +178,10 @@ class TmainFrm final : public QWidget {
   void btnBrowseClick();
   void EzRgnBtn4Click();
   void btnHelpClick();
+  void mnu_HelpClick();
+  void mnu_HomePageClick();
+  void mnuLiveUpdateClick();
+  void mnu_AboutClick();
   /// The hidden Recover button: the first chunk of drive 0 in the sector viewer.
   void spRecoverClick();
   /// Opens the sector viewer on the chosen drive at its first sector.
@@ -223,6 +248,10 @@ class TmainFrm final : public QWidget {
   TprocessFrm* processFrm_ = nullptr;
   TForm1* viewerFrm_ = nullptr;
   TdebugFrm* debugFrm_ = nullptr;
+  TFrmSplash* splashFrm_ = nullptr;
+  std::function<bool(int)> openHelp_;
+  std::unique_ptr<trawlex::update::TWebUpdate> webUpdate_;
+  QString webSiteURL_;
   TpreviewFrm* previewFrm_ = nullptr;
   ChunkBuffer scanBuffer_;
 };

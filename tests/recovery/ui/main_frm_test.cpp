@@ -2,6 +2,7 @@
 
 #include "recovery/ui/main_frm.h"
 #include "disk/drive_table.h"
+#include "help/about/splash_frm.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
 #include "recovery/ui/preview_frm.h"
@@ -21,12 +22,14 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSettings>
@@ -34,6 +37,7 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -750,9 +754,82 @@ TEST_F(MainFrmTest, RealEndsAddTheEndColumn) {
   EXPECT_EQ(found.rowCount(), 0);
 }
 
+/// Takes the addresses the window asks the desktop to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> urls;
+ public slots:
+  void open(const QUrl& url) { urls.append(url); }
+};
+
+TEST_F(MainFrmTest, HelpMenuOffersItsItemsAndEachDoesWhatItSays) {
+  OpenOnImage();
+  QStringList captions;
+  for (QAction* a : frm_->PopupAboutus->actions())
+    captions.append(a->isSeparator() ? QStringLiteral("-") : a->text());
+  EXPECT_EQ(captions, (QStringList{"&Help", "Home Page", "-", "Live Update...", "-", "About... "}));
+  for (QAction* a : {frm_->mnu_Help, frm_->mnu_HomePage, frm_->mnuLiveUpdate})
+    EXPECT_FALSE(a->icon().isNull()) << a->text().toStdString();
+
+  // Help: opened at context 10, or said when the help file cannot be loaded.
+  frm_->mnu_Help->trigger();
+  std::vector<int> contexts;
+  bool loads = false;
+  frm_->setHelpContextOpener([&](int context) {
+    contexts.push_back(context);
+    return loads;
+  });
+  frm_->mnu_Help->trigger();
+  loads = true;
+  frm_->mnu_Help->trigger();
+  EXPECT_EQ(contexts, (std::vector<int>{10, 10}));
+
+  frm_->mnuLiveUpdate->trigger();
+  EXPECT_EQ(prompter_.said,
+            (QStringList{"warning: Cannot load help file.", "warning: Cannot load help file.",
+                         "info: Live Update is not available in this build."}));
+
+  // Home Page goes to the desktop's URL handler; with none, the address is offered to copy.
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+  frm_->mnu_HomePage->trigger();
+  QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+  ASSERT_EQ(catcher.urls.size(), 1);
+  EXPECT_EQ(catcher.urls[0], QUrl(QStringLiteral("http://") + frm_->WebSiteURL()));
+  EXPECT_FALSE(frm_->WebSiteURL().contains(QStringLiteral("://")));
+
+  // The update engine got its address (over https) and the program's folder.
+  EXPECT_EQ(frm_->WebUpdate().URL.rfind("https://", 0), 0u);
+  EXPECT_EQ(frm_->WebUpdate().TempDirectory, dir_ / "program");
+
+  // About shows the splash window as the about box, which stays until OK.
+  TFrmSplash splash(QString(), QString(), {});
+  frm_->setSplashForm(&splash);
+  bool okShown = false;
+  QTimer::singleShot(0, &splash, [&] {
+    okShown = splash.OKBtn->isVisible() && !splash.LabelLoading->isVisible();
+    splash.OKBtnClick();
+  });
+  frm_->mnu_About->trigger();
+  EXPECT_TRUE(okShown);
+
+  // Debug mode adds the debug log, which then opens from the menu.
+  EXPECT_EQ(frm_->mnuDebugLog, nullptr);
+  frm_->setDebugMode(true);
+  ASSERT_NE(frm_->mnuDebugLog, nullptr);
+  EXPECT_EQ(frm_->PopupAboutus->actions().back()->text(), QStringLiteral("Debug Log"));
+  frm_->mnuDebugLog->trigger();
+  EXPECT_TRUE(debug_->isVisible());
+  frm_->setDebugMode(false);
+  EXPECT_EQ(frm_->PopupAboutus->actions().size(), 6);
+}
+
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
   QApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
+
+#include "main_frm_test.moc"

@@ -3,6 +3,7 @@
 //   xvfb-run -a -s "-screen 0 1600x900x24" screenshot_tour SAMPLE_IMAGE OUT_DIR
 
 #include "disk/drive_table.h"
+#include "help/about/splash_frm.h"
 #include "recovery/ui/file_type_model.h"
 #include "recovery/ui/found_files_model.h"
 #include "recovery/ui/main_frm.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
@@ -25,6 +27,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -115,6 +118,31 @@ int main(int argc, char** argv) {
   frm.erbNext->setFocus();  // the keyboard's mark on Next
   QTest::qWait(200);
   Save(&frm, out + QStringLiteral("/main-drive-page.png"));
+
+  // The help button's menu, open under the button.
+  {
+    frm.PopupAboutus->popup(frm.btnHelp->mapToGlobal(QPoint(0, frm.btnHelp->height())));
+    QTest::qWait(300);
+    const QRect both =
+        frm.frameGeometry().united(frm.PopupAboutus->geometry()).adjusted(-8, -8, 8, 8);
+    if (QGuiApplication::primaryScreen()
+            ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
+            .save(out + QStringLiteral("/help-menu.png")))
+      std::printf("wrote %s/help-menu.png\n", qPrintable(out));
+    frm.PopupAboutus->hide();
+  }
+
+  // The splash while the program starts, and the same window as the about box.
+  {
+    TFrmSplash splash(QApplication::applicationFilePath(), QString(), {});
+    QTimer::singleShot(400, &splash, [&] { Save(&splash, out + QStringLiteral("/splash.png")); });
+    splash.ShowSplash(true);
+    QTimer::singleShot(300, &splash, [&] {
+      Save(&splash, out + QStringLiteral("/about-box.png"));
+      splash.OKBtnClick();
+    });
+    splash.ShowSplash(false);
+  }
 
   // During a scan of the large disk.
   frm.lvAvailableDisk->setCurrentItem(frm.lvAvailableDisk->topLevelItem(1));

@@ -1,4 +1,4 @@
-// The viewer's widgets need a QApplication; the tests run on the offscreen platform.
+// Widget tests need a QApplication; they run on the offscreen platform unless told otherwise.
 #include <QApplication>
 
 #include <gtest/gtest.h>
