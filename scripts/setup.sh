@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core
   qt6-image-formats-plugins  # TIFF and more for the found-file preview
   # live update
-  libcurl4-openssl-dev libmspack-dev python3-pyftpdlib openssl
+  libcurl4-openssl-dev libssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files
   dosfstools mtools imagemagick ghostscript zip arj tar sox python3 bc
   # failing-disk tests (a FUSE file system of the tests' own) and the recovery report

@@ -1,10 +1,14 @@
 #include "update/checksum.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <memory>
 #include <optional>
 
 namespace trawlex::update {
@@ -22,24 +26,34 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
-/// Feeds the whole file to `add` in 4096-byte blocks; nullopt when it cannot be opened or read.
-template <typename Add>
-std::optional<uint32_t> FoldFile(const std::string& path, uint32_t start, Add add) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+/// Feeds a regular file to `on_block` in 4096-byte blocks; false when it cannot be opened or
+/// read. Devices, FIFOs and directories are refused without waiting on them, and no more than
+/// the size the file had when opened is read, so a growing file cannot keep the loop going.
+template <typename OnBlock>
+bool ReadRegularFile(const std::string& path, OnBlock on_block) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   std::array<uint8_t, 4096> block;
-  uint32_t value = start;
-  while (true) {
-    const ssize_t got = ::read(fd, block.data(), block.size());
+  for (auto left = static_cast<uint64_t>(ok ? st.st_size : 0); ok && left > 0;) {
+    const ssize_t got = ::read(fd, block.data(), std::min<uint64_t>(block.size(), left));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    value = add(value, block.data(), static_cast<size_t>(got));
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    on_block(block.data(), static_cast<size_t>(got));
+    left -= static_cast<uint64_t>(got);
   }
   ::close(fd);
+  return ok;
+}
+
+template <typename Add>
+std::optional<uint32_t> FoldFile(const std::string& path, uint32_t start, Add add) {
+  uint32_t value = start;
+  const bool ok = ReadRegularFile(
+      path, [&](const uint8_t* data, size_t size) { value = add(value, data, size); });
+  if (!ok) return std::nullopt;
   return value;
 }
 
@@ -63,6 +77,28 @@ int32_t FileByteSum(const std::string& path) {
 int32_t FileCrc32(const std::string& path) {
   const auto c = FoldFile(path, 0xFFFFFFFFu, UpdateChecksum::AddCrc);
   return c ? static_cast<int32_t>(~*c) : 0;
+}
+
+std::optional<std::string> FileSha256(const std::string& path) {
+  const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
+                                                                    EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+  bool hashed = true;
+  const bool read = ReadRegularFile(path, [&](const uint8_t* data, size_t size) {
+    hashed = hashed && EVP_DigestUpdate(ctx.get(), data, size) == 1;
+  });
+  std::array<uint8_t, EVP_MAX_MD_SIZE> digest;
+  unsigned int length = 0;
+  if (!read || !hashed || EVP_DigestFinal_ex(ctx.get(), digest.data(), &length) != 1) {
+    return std::nullopt;
+  }
+  static const char* kHex = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
 }
 
 }  // namespace trawlex::update

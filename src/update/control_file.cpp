@@ -256,6 +256,7 @@ FileSection ControlFile::File(int index) const {
   s.targetdir = profile_.ReadString(section, "targetdir", "");
   s.compressed = profile_.ReadInteger(section, "compressed", 0);
   s.filesize = profile_.ReadInteger(section, "filesize", 0);
+  s.sha256 = profile_.ReadString(section, "sha256", "");
   return s;
 }
 

@@ -73,6 +73,8 @@ struct FileSection {
   std::string customversion, date, time, descr, targetdir;
   int32_t compressed = 0;
   int32_t filesize = 0;
+  /// SHA-256 of the file as installed (after expansion), 64 hexadecimal digits; empty: none.
+  std::string sha256;
 };
 
 /// The update control file: every section and key the engine reads, with its default.

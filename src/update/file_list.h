@@ -7,6 +7,14 @@
 
 namespace trawlex::update {
 
+/// What a downloaded file must be once it is expanded; parts left at their defaults are not
+/// checked. The checksum follows the engine's `UseCRC32` choice.
+struct ExpectedFile {
+  int32_t size = 0;       ///< greater than 0: the exact size in bytes
+  int32_t checksum = -1;  ///< not -1: the byte sum or CRC
+  std::string sha256;     ///< not empty: the SHA-256 in hexadecimal
+};
+
 /// One downloadable file of the control file, with its paths expanded.
 struct TFileDescription {
   bool Compressed = false;
@@ -22,6 +30,10 @@ struct TFileDescription {
   int32_t FileSize = 0;
   std::string NewDate;
   std::string NewTime;
+  std::string NewSha256;
+
+  /// The checks a download of this entry must pass.
+  [[nodiscard]] ExpectedFile Expected() const { return {NewSize, NewCheckSum, NewSha256}; }
 };
 
 /// The engine's file list; `ActiveItem` is the index of the file being downloaded.

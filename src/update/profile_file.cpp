@@ -1,8 +1,11 @@
 #include "update/profile_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace trawlex::update {
@@ -34,24 +37,49 @@ std::string AsciiUpper(std::string text) {
 }
 
 std::optional<ProfileFile> ProfileFile::Load(const std::string& path, std::string* err) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  // O_NONBLOCK: a FIFO must not hold the caller in open().
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
     if (err) *err = "Cannot open \"" + path + "\": " + std::strerror(errno) + ".";
     return std::nullopt;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (err) *err = "\"" + path + "\" is not a readable file.";
+    return std::nullopt;
+  }
+  std::string text;
+  char buffer[4096];
+  bool failed = false;
+  while (text.size() <= kMaxProfileFileSize) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    failed = got < 0;
+    if (got <= 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  if (failed) {
     if (err) *err = "Cannot read \"" + path + "\".";
     return std::nullopt;
   }
-  return FromText(text.str());
+  if (text.size() > kMaxProfileFileSize) {
+    if (err) {
+      *err = "\"" + path + "\" is larger than " + std::to_string(kMaxProfileFileSize) +
+             " bytes, too large for a control file.";
+    }
+    return std::nullopt;
+  }
+  return FromText(text);
 }
 
 ProfileFile ProfileFile::FromText(const std::string& text) {
   ProfileFile profile;
   std::map<std::string, std::string>* current = nullptr;
-  std::istringstream lines(text);
+  // A UTF-8 byte-order mark would otherwise hide the first section's header.
+  const bool bom = text.rfind("\xEF\xBB\xBF", 0) == 0;
+  std::istringstream lines(bom ? text.substr(3) : text);
   std::string raw;
   while (std::getline(lines, raw)) {
     const std::string line = Trim(raw);

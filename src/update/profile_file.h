@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -7,13 +8,17 @@
 
 namespace trawlex::update {
 
+/// The largest profile file read; control files are a few kilobytes.
+inline constexpr size_t kMaxProfileFileSize = 1 << 20;
+
 /// Read-only INI text read with the classic profile-file rules: section and key names compare
 /// case-insensitively, the first occurrence wins, values are trimmed and lose one pair of quotes.
 class ProfileFile {
  public:
   ProfileFile() = default;
 
-  /// Reads the file at `path`; nullopt and a sentence in `err` when it cannot be read.
+  /// Reads the regular file at `path`; nullopt and a sentence in `err` when it cannot be read
+  /// or is larger than `kMaxProfileFileSize`.
   static std::optional<ProfileFile> Load(const std::string& path, std::string* err);
   static ProfileFile FromText(const std::string& text);
 

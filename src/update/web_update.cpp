@@ -4,24 +4,75 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "update/checksum.h"
 #include "update/lz_expand.h"
 #include "update/prefix_expansion.h"
 #include "update/status_messages.h"
-#include "update/transfer.h"
 #include "version/version_info.h"
 
 namespace trawlex::update {
 namespace {
 
 constexpr size_t kCopyBlockSize = 16384;
+
+/// A file descriptor closed with the object.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  [[nodiscard]] int get() const { return fd_; }
+  /// Closes now; false when closing reports an error (a write that did not reach the disk).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+/// A temporary file removed with the object unless it has been put in place.
+class TempFile {
+ public:
+  explicit TempFile(std::string path = {}) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (!path_.empty()) std::remove(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  TempFile& operator=(TempFile&& other) noexcept {
+    if (this != &other) {
+      if (!path_.empty()) std::remove(path_.c_str());
+      path_ = other.Keep();
+    }
+    return *this;
+  }
+  [[nodiscard]] const std::string& path() const { return path_; }
+  /// The file has been renamed away (or handed on): nothing is left to remove.
+  std::string Keep() { return std::exchange(path_, {}); }
+
+ private:
+  std::string path_;
+};
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
   while (size > 0) {
@@ -36,33 +87,32 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 
 /// Copies `from` into a new file beside `target` and renames it onto `target`.
 bool CopyAcrossFileSystems(const std::string& from, const std::string& target, mode_t mode) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  std::string near = target + ".WUPDXXXXXX";
-  const int out = ::mkstemp(near.data());
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
+  const ScopedFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return false;
+  std::string name = target + ".WUPDXXXXXX";
+  ScopedFd out(::mkstemp(name.data()));
+  if (out.get() < 0) return false;
+  TempFile near(name);
   std::array<uint8_t, kCopyBlockSize> buffer;
   bool ok = true;
   while (ok) {
-    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       ok = got == 0;
       break;
     }
-    ok = WriteAll(out, buffer.data(), static_cast<size_t>(got));
+    ok = WriteAll(out.get(), buffer.data(), static_cast<size_t>(got));
   }
-  ::fchmod(out, mode);
-  ok = ::close(out) == 0 && ok;
-  ::close(in);
-  if (!ok || std::rename(near.c_str(), target.c_str()) != 0) {
-    std::remove(near.c_str());
-    return false;
-  }
+  ::fchmod(out.get(), mode);
+  ok = out.Close() && ok;
+  if (!ok || std::rename(name.c_str(), target.c_str()) != 0) return false;
+  near.Keep();
   return true;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  return AsciiUpper(text.substr(0, prefix.size())) == AsciiUpper(prefix);
 }
 
 std::string UpperExtension(const std::string& path) {
@@ -89,19 +139,114 @@ std::string EscapeUserInfo(const std::string& text) {
   return out;
 }
 
+/// The path with every symbolic link and "." or ".." resolved; empty when it does not exist.
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string out = resolved;
+  std::free(resolved);
+  return out;
+}
+
+bool IsInside(const std::string& dir, const std::string& root) {
+  if (root == "/") return true;
+  return dir.compare(0, root.size(), root) == 0 &&
+         (dir.size() == root.size() || dir[root.size()] == '/');
+}
+
+/// Why the file at `path` is not the one `expected` describes; nullopt when it is.
+std::optional<std::string> Mismatch(const std::string& path, const ExpectedFile& expected,
+                                    bool crc) {
+  if (expected.size > 0) {
+    struct stat st {};
+    const int64_t size = ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+    if (size != expected.size) {
+      return "it has " + std::to_string(size) + " bytes, not the " + std::to_string(expected.size) +
+             " its entry gives";
+    }
+  }
+  if (expected.checksum != -1) {
+    const int32_t sum = crc ? FileCrc32(path) : FileByteSum(path);
+    if (sum != expected.checksum) {
+      return "its checksum is " + std::to_string(sum) + ", not the " +
+             std::to_string(expected.checksum) + " its entry gives";
+    }
+  }
+  if (!expected.sha256.empty()) {
+    std::string wanted;
+    for (char c : expected.sha256) {
+      if (c != ' ' && c != '\t')
+        wanted += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (wanted.size() != 64 || wanted.find_first_not_of("0123456789abcdef") != std::string::npos) {
+      return "its entry's sha256 value \"" + expected.sha256 + "\" is not 64 hexadecimal digits";
+    }
+    const std::string actual = FileSha256(path).value_or("unreadable");
+    if (actual != wanted) {
+      return "its SHA-256 is " + actual + ", not the " + wanted + " its entry gives";
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 TWebUpdate::TWebUpdate() = default;
 TWebUpdate::~TWebUpdate() = default;
 
+void TWebUpdate::RefuseDuringTransfer(const char* operation) const {
+  if (transfer_depth_ > 0) {
+    throw std::logic_error(std::string(operation) +
+                           " cannot run while a transfer is running; only StopConnection may be "
+                           "called from the update engine's handlers then");
+  }
+}
+
+template <typename Body>
+auto TWebUpdate::AsTransfer(const char* operation, Body body) -> decltype(body()) {
+  RefuseDuringTransfer(operation);
+  ++transfer_depth_;
+  std::optional<decltype(body())> result;
+  std::exception_ptr error;
+  try {
+    result = body();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  --transfer_depth_;
+  // A stop asked for by a handler closes the session only now that nothing uses it.
+  if (stop_pending_) {
+    stop_pending_ = false;
+    StopConnection();
+  }
+  if (error) std::rethrow_exception(error);
+  return *result;
+}
+
 bool TWebUpdate::AskCancel() {
+  if (stop_pending_) return true;
   bool cancel = false;
   if (OnProgressCancel) OnProgressCancel(*this, cancel);
   if (ProcessMessages) ProcessMessages();
-  return cancel;
+  return cancel || stop_pending_;
+}
+
+bool TWebUpdate::HttpsOnly() const {
+  return UpdateType == TWebUpdateType::httpUpdate && StartsWithNoCase(URL, "https://");
+}
+
+SessionSettings TWebUpdate::MakeSessionSettings() const {
+  SessionSettings settings;
+  settings.proxy = Proxy;
+  settings.proxy_user = ProxyUserID;
+  settings.proxy_password = ProxyPassword;
+  settings.ca_file = CertificateAuthorities;
+  settings.stall_seconds = StallTimeout;
+  return settings;
 }
 
 int TWebUpdate::StartConnection() {
+  RefuseDuringTransfer("StartConnection");
   session_.reset();
   ftp_connection_.reset();
   if (UpdateType == TWebUpdateType::fileUpdate) return 0;
@@ -109,8 +254,7 @@ int TWebUpdate::StartConnection() {
   if (UpdateConnect == TWebUpdateConnect::wucNone) return 0;
   // This platform has no dial-up service to ask, and a missing one counts as connected.
   ReportStatus(921, "", 3, 0);
-  SessionSettings settings;
-  settings.proxy = Proxy;
+  SessionSettings settings = MakeSessionSettings();
   settings.keep_alive = HTTPKeepAliveAuthentication;
   session_ = TransferSession::Open(settings, nullptr);
   if (!session_) {
@@ -122,32 +266,38 @@ int TWebUpdate::StartConnection() {
 }
 
 int TWebUpdate::FTPConnect() {
-  ReportStatus(923, Host, 3, 3);
-  ftp_connection_.reset();
-  if (!session_ || Host.empty()) return -1;
-  SessionSettings settings;
-  settings.ftp = true;
-  settings.ftp_passive = FTPPassive;
-  if (!UserID.empty() && !Password.empty()) {
-    settings.user = UserID;
-    settings.password = Password;
-  }
-  auto connection = TransferSession::Open(settings, nullptr);
-  if (!connection) return -1;
-  const bool literal_v6 = Host.find(':') != std::string::npos && Host.front() != '[';
-  const std::string base =
-      "ftp://" + (literal_v6 ? "[" + Host + "]" : Host) + ":" + std::to_string(Port) + "/";
-  const IdleHandler pump = [this] {
-    if (ProcessMessages) ProcessMessages();
-    return true;
-  };
-  if (!connection->Probe(base, pump, nullptr)) return -1;
-  ftp_connection_ = std::move(connection);
-  ftp_base_url_ = base;
-  return 0;
+  return AsTransfer("FTPConnect", [this] {
+    ReportStatus(923, Host, 3, 3);
+    ftp_connection_.reset();
+    if (!session_ || Host.empty()) return -1;
+    SessionSettings settings = MakeSessionSettings();
+    settings.ftp = true;
+    settings.ftp_passive = FTPPassive;
+    if (!UserID.empty() && !Password.empty()) {
+      settings.user = UserID;
+      settings.password = Password;
+    }
+    auto connection = TransferSession::Open(settings, nullptr);
+    if (!connection) return -1;
+    const bool literal_v6 = Host.find(':') != std::string::npos && Host.front() != '[';
+    const std::string base =
+        "ftp://" + (literal_v6 ? "[" + Host + "]" : Host) + ":" + std::to_string(Port) + "/";
+    const IdleHandler pump = [this] {
+      if (ProcessMessages) ProcessMessages();
+      return !stop_pending_;
+    };
+    if (!connection->Probe(base, pump, nullptr) || stop_pending_) return -1;
+    ftp_connection_ = std::move(connection);
+    ftp_base_url_ = base;
+    return 0;
+  });
 }
 
 int TWebUpdate::StopConnection() {
+  if (transfer_depth_ > 0) {
+    stop_pending_ = true;  // carried out when the transfer has unwound
+    return 0;
+  }
   if (UpdateType != TWebUpdateType::fileUpdate) {
     if (UpdateType == TWebUpdateType::ftpUpdate && ftp_connection_) {
       ftp_connection_.reset();
@@ -178,6 +328,10 @@ void TWebUpdate::ReportStatus(int id, const std::string& param, int statuscode, 
     }
   }
   if (OnStatus) OnStatus(*this, message, statuscode, errcode);
+}
+
+void TWebUpdate::ReportRefused(const std::string& url, const std::string& why) {
+  ReportStatus(946, url + " (" + why + ")", 2, 0);
 }
 
 void TWebUpdate::ConvertPrefix(const std::string& name, std::string& value) {
@@ -213,18 +367,9 @@ std::string TWebUpdate::FileNameFromURL(const std::string& url) {
 }
 
 std::string TWebUpdate::AddProxyCredentials(const std::string& url) const {
-  if (ProxyUserID.empty()) return url;
-  const std::string upper = AsciiUpper(url.substr(0, 8));
-  std::string scheme;
-  if (upper.rfind("HTTP://", 0) == 0) {
-    scheme = "http://";
-  } else if (upper.rfind("HTTPS://", 0) == 0) {
-    scheme = "https://";
-  } else {
-    return url;
-  }
-  return scheme + EscapeUserInfo(ProxyUserID) + ":" + EscapeUserInfo(ProxyPassword) + "@" +
-         url.substr(scheme.size());
+  if (ProxyUserID.empty() || !StartsWithNoCase(url, "http://")) return url;
+  return "http://" + EscapeUserInfo(ProxyUserID) + ":" + EscapeUserInfo(ProxyPassword) + "@" +
+         url.substr(7);
 }
 
 DateTime TWebUpdate::ParseDateTime(const std::string& date, const std::string& time) const {
@@ -243,9 +388,10 @@ std::string TWebUpdate::MakeTempFile(int* fd) {
 }
 
 bool TWebUpdate::ReplaceTarget(const std::string& temp, const std::string& target) {
-  // The new file keeps the permissions of the one it replaces.
+  // The new file keeps the permission bits of the regular file it replaces, never more.
   struct stat st {};
-  const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  const mode_t mode =
+      ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? (st.st_mode & 0777) : 0644;
   ::chmod(temp.c_str(), mode);
   if (std::rename(temp.c_str(), target.c_str()) == 0) return true;
   if (errno != EXDEV || !CopyAcrossFileSystems(temp, target, mode)) return false;
@@ -253,36 +399,86 @@ bool TWebUpdate::ReplaceTarget(const std::string& temp, const std::string& targe
   return true;
 }
 
-bool TWebUpdate::ExpandIfCompressed(const std::string& target, bool compressed) {
-  if (!compressed) return false;
-  std::string expanded;
-  return LzExpandFile(target, &expanded, nullptr);
+std::optional<std::string> TWebUpdate::ConfineTarget(const std::string& target, std::string* why) {
+  const size_t slash = target.find_last_of(kPathSeparator);
+  const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") {
+    *why = "\"" + target + "\" names no file";
+    return std::nullopt;
+  }
+  const std::string real_dir = RealPath(dir);
+  if (real_dir.empty()) {
+    *why = "its target folder \"" + dir + "\" does not exist";
+    return std::nullopt;
+  }
+  std::vector<std::string> roots;
+  for (const char* prefix : {"APP", "TMP"}) {
+    std::string value;
+    ConvertPrefix(prefix, value);
+    if (!value.empty()) roots.push_back(value);
+  }
+  roots.push_back(TempDirectory.empty() ? "." : LocalPath(TempDirectory));
+  for (const std::string& root : roots) {
+    const std::string real_root = RealPath(root);
+    if (!real_root.empty() && IsInside(real_dir, real_root)) return target;
+  }
+  *why =
+      "its target \"" + target + "\" lies outside the program's folder and the temporary directory";
+  return std::nullopt;
 }
 
-bool TWebUpdate::DownloadFile(const std::string& url, bool compressed,
-                              const std::string& targetdir) {
+bool TWebUpdate::DownloadFile(const std::string& url, bool compressed, const std::string& targetdir,
+                              const ExpectedFile& expected) {
+  const std::string installed = AsTransfer(
+      "DownloadFile", [&] { return DownloadFileNow(url, compressed, targetdir, expected); });
+  if (installed.empty()) return false;
+  // Raised once the transfer is over, so that the handler may start the next one.
+  FileDownloaded(installed);
+  return true;
+}
+
+std::string TWebUpdate::DownloadFileNow(const std::string& url, bool compressed,
+                                        const std::string& targetdir,
+                                        const ExpectedFile& expected) {
   cancelled_ = false;
   ReportStatus(915, url, 3, 0);
   const std::string name = FileNameFromURL(url);
   const std::string dir = LocalPath(targetdir);
-
-  if (UpdateType == TWebUpdateType::fileUpdate) {
-    std::string target = dir + name;
-    if (!dir.empty() && dir.back() != kPathSeparator) target = dir;
-    const bool ok = CopyLocalFile(LocalPath(url), target);
-    if (ok) {
-      FileDownloaded(target);
-      ExpandIfCompressed(target,
-                         compressed && AsciiUpper(target).find(".CAB") == std::string::npos);
-    }
-    return ok;
+  const bool local = UpdateType == TWebUpdateType::fileUpdate;
+  std::string target = dir + name;
+  if (local && !dir.empty() && dir.back() != kPathSeparator) target = dir;
+  std::string why;
+  if (!ConfineTarget(target, &why)) {
+    ReportRefused(url, why);
+    return {};
   }
+  std::string temp;
+  bool expand = false;
+  if (local) {
+    temp = CopyToTempFile(LocalPath(url), target);
+    expand = compressed && AsciiUpper(target).find(".CAB") == std::string::npos;
+  } else {
+    temp = FetchToTempFile(url, name, target, expected, compressed);
+    expand = compressed && UpperExtension(target) != ".CAB";
+  }
+  if (temp.empty()) return {};
+  return InstallDownload(temp, target, expand, expected, url);
+}
 
+std::string TWebUpdate::FetchToTempFile(const std::string& url, const std::string& name,
+                                        const std::string& target, const ExpectedFile& expected,
+                                        bool compressed) {
+  const bool http = UpdateType == TWebUpdateType::httpUpdate;
   TransferSession* connection = nullptr;
   std::string fetch_url;
-  if (UpdateType == TWebUpdateType::httpUpdate) {
+  if (http) {
+    if (HttpsOnly() && !StartsWithNoCase(url, "https://")) {
+      ReportRefused(url, "only https is accepted when the control file comes over https");
+      return {};
+    }
     connection = session_.get();
-    fetch_url = AddProxyCredentials(url);
+    fetch_url = url;
   } else {
     connection = ftp_connection_.get();
     if (!FTPDirectory.empty() && !ftp_directory_entered_) {
@@ -301,15 +497,23 @@ bool TWebUpdate::DownloadFile(const std::string& url, bool compressed,
   }
   if (!connection) {
     ReportStatus(917, url, 2, 1);
-    return false;
+    return {};
   }
 
-  const std::string target = dir + name;
   int fd = -1;
-  const std::string temp = MakeTempFile(&fd);
-  if (temp.empty()) {
+  TempFile temp(MakeTempFile(&fd));
+  if (temp.path().empty()) {
     throw std::system_error(errno, std::generic_category(),
                             "Cannot create a temporary file in \"" + TempDirectory + "\"");
+  }
+  ScopedFd out(fd);
+  FetchLimits limits;
+  limits.https_only = http && HttpsOnly();
+  limits.max_bytes = MaxDownloadSize;
+  if (expected.size > 0) {
+    // A compressed file may be somewhat larger than what it expands to, never much larger.
+    const int64_t size = expected.size;
+    limits.max_bytes = compressed ? size + size / 8 + 64 : size;
   }
   int64_t received = 0;
   int write_errno = 0;
@@ -317,7 +521,7 @@ bool TWebUpdate::DownloadFile(const std::string& url, bool compressed,
   // held, the transfer stops, and it is raised again once the temporary file is gone.
   std::exception_ptr host_error;
   const BlockHandler on_block = [&](const uint8_t* data, size_t size, int64_t total) {
-    if (!WriteAll(fd, data, size)) {
+    if (!WriteAll(out.get(), data, size)) {
       write_errno = errno;
       return BlockAnswer::kWriteError;
     }
@@ -338,104 +542,192 @@ bool TWebUpdate::DownloadFile(const std::string& url, bool compressed,
       return false;
     }
   };
-  TransferResult result = connection->Fetch(fetch_url, on_block, on_idle);
-  if (::close(fd) != 0 && result.outcome == TransferResult::Outcome::kComplete) {
+  TransferResult result = connection->Fetch(fetch_url, on_block, on_idle, limits);
+  if (!out.Close() && result.outcome == TransferResult::Outcome::kComplete) {
     write_errno = errno;
     result.outcome = TransferResult::Outcome::kWriteError;
   }
   cancelled_ = result.outcome == TransferResult::Outcome::kCancelled;
-  if (host_error) {
-    std::remove(temp.c_str());
-    std::rethrow_exception(host_error);
-  }
+  if (host_error) std::rethrow_exception(host_error);
 
+  const std::string reason = result.error.empty() ? "" : " (" + result.error + ")";
   switch (result.outcome) {
     case TransferResult::Outcome::kComplete:
-      break;
+      return temp.Keep();
     case TransferResult::Outcome::kHttpStatus:
-      std::remove(temp.c_str());
       ReportStatus(916, std::to_string(result.http_status), 6,
                    static_cast<int>(result.http_status));
-      return false;
+      return {};
     case TransferResult::Outcome::kNotFound:
-      std::remove(temp.c_str());
-      ReportStatus(917, url, 2, 1);
-      return false;
+      ReportStatus(917, url + reason, 2, 1);
+      return {};
     case TransferResult::Outcome::kWriteError:
-      std::remove(temp.c_str());
       throw std::system_error(write_errno, std::generic_category(),
-                              "Cannot write the temporary file \"" + temp + "\"");
-    case TransferResult::Outcome::kCancelled:
+                              "Cannot write the temporary file \"" + temp.path() + "\"");
+    case TransferResult::Outcome::kTooLarge:
+      ReportRefused(url,
+                    "it is larger than the " + std::to_string(limits.max_bytes) + " bytes allowed");
+      return {};
     case TransferResult::Outcome::kReadError:
-      std::remove(temp.c_str());
-      return false;
+      ReportRefused(url, "the transfer broke off after " + std::to_string(received) + " bytes" +
+                             (result.error.empty() ? "" : ": " + result.error));
+      return {};
+    case TransferResult::Outcome::kCancelled:
+      return {};
   }
-  if (!ReplaceTarget(temp, target)) {
-    std::remove(temp.c_str());
-    return false;
+  return {};
+}
+
+std::string TWebUpdate::InstallDownload(const std::string& temp, const std::string& target,
+                                        bool expand, const ExpectedFile& expected,
+                                        const std::string& url) {
+  TempFile downloaded(temp);
+  struct stat st {};
+  if (::stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
+    ReportRefused(url, "no data arrived");
+    return {};
   }
-  FileDownloaded(target);
-  ExpandIfCompressed(target, compressed && UpperExtension(target) != ".CAB");
-  return received > 0;
+  std::string installed = target;
+  TempFile expanded;
+  if (expand) {
+    const ScopedFd in(::open(temp.c_str(), O_RDONLY | O_CLOEXEC));
+    std::array<uint8_t, 14> head{};
+    const ssize_t got = in.get() < 0 ? -1 : ::pread(in.get(), head.data(), head.size(), 0);
+    const auto header =
+        got > 0 ? ParseSzddHeader({head.data(), static_cast<size_t>(got)}) : std::nullopt;
+    if (!header) {
+      ReportRefused(url, "it is marked compressed but is not SZDD compressed data");
+      return {};
+    }
+    const auto name = ExpandedName(target, header->missing_char);
+    if (!name) {
+      ReportRefused(url, "its compressed header records an unusable name");
+      return {};
+    }
+    const auto limit = static_cast<uint64_t>(expected.size > 0 ? expected.size : MaxDownloadSize);
+    if (header->length > limit) {
+      ReportRefused(url, "it would expand to " + std::to_string(header->length) +
+                             " bytes, more than the " + std::to_string(limit) + " allowed");
+      return {};
+    }
+    int fd = -1;
+    expanded = TempFile(MakeTempFile(&fd));
+    if (expanded.path().empty()) {
+      throw std::system_error(errno, std::generic_category(),
+                              "Cannot create a temporary file in \"" + TempDirectory + "\"");
+    }
+    ScopedFd out(fd);
+    int write_errno = 0;
+    std::string why;
+    const bool ok = ExpandSzddFile(
+        in.get(),
+        [&](const uint8_t* data, size_t size) {
+          if (WriteAll(out.get(), data, size)) return true;
+          write_errno = errno;
+          return false;
+        },
+        nullptr, &why);
+    if (!out.Close() && ok) write_errno = errno;
+    if (write_errno != 0) {
+      throw std::system_error(write_errno, std::generic_category(),
+                              "Cannot write the temporary file \"" + expanded.path() + "\"");
+    }
+    if (!ok) {
+      ReportRefused(url, why);
+      return {};
+    }
+    installed = *name;
+  }
+  const std::string& ready = expand ? expanded.path() : downloaded.path();
+  if (const auto mismatch = Mismatch(ready, expected, UseCRC32)) {
+    ReportRefused(url, *mismatch);
+    return {};
+  }
+  if (!ReplaceTarget(ready, installed)) {
+    ReportRefused(
+        url, "it cannot be put in place as \"" + installed + "\" (" + std::strerror(errno) + ")");
+    return {};
+  }
+  (expand ? expanded : downloaded).Keep();
+  return installed;
 }
 
 bool TWebUpdate::CopyLocalFile(const std::string& source, const std::string& target) {
+  return AsTransfer("CopyLocalFile", [&] { return CopyLocalFileNow(source, target); });
+}
+
+bool TWebUpdate::CopyLocalFileNow(const std::string& source, const std::string& target) {
   cancelled_ = false;
+  TempFile temp(CopyToTempFile(source, target));
+  if (temp.path().empty()) return false;
+  if (!ReplaceTarget(temp.path(), target)) {
+    ReportRefused(source,
+                  "it cannot be put in place as \"" + target + "\" (" + std::strerror(errno) + ")");
+    return false;
+  }
+  temp.Keep();
+  return true;
+}
+
+std::string TWebUpdate::CopyToTempFile(const std::string& source, const std::string& target) {
   if (source == target) {
     ReportStatus(912, source, 10, 3);
-    return false;
+    return {};
   }
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
+  // O_NONBLOCK: a FIFO must not hold the engine in open(); only regular files are copied.
+  const ScopedFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (in.get() < 0) {
     ReportStatus(913, source, 2, 1);
-    return false;
+    return {};
   }
   struct stat st {};
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(in);
+  if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
     ReportStatus(914, source, 10, 2);
-    return false;
+    return {};
   }
   // Two names for one file would otherwise copy the file onto itself.
   struct stat existing {};
   if (::stat(target.c_str(), &existing) == 0 && existing.st_dev == st.st_dev &&
       existing.st_ino == st.st_ino) {
-    ::close(in);
     ReportStatus(912, source, 10, 3);
-    return false;
+    return {};
   }
-  int out = -1;
-  const std::string temp = MakeTempFile(&out);
-  if (temp.empty()) {
-    ::close(in);
-    return false;
-  }
+  int fd = -1;
+  TempFile temp(MakeTempFile(&fd));
+  if (temp.path().empty()) return {};
+  ScopedFd out(fd);
   std::array<uint8_t, kCopyBlockSize> buffer;
+  const auto size = static_cast<int64_t>(st.st_size);
   int64_t copied = 0;
-  bool failed = false;
-  while (true) {
-    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+  // No more than the size the source had when opened, so that a growing file ends.
+  while (copied < size) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(buffer.size(), size - copied));
+    const ssize_t got = ::read(in.get(), buffer.data(), want);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) failed = true;
-    if (got <= 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
-      failed = true;
-      break;
+    if (got <= 0) {
+      ReportRefused(source, got < 0
+                                ? std::string("it cannot be read (") + std::strerror(errno) + ")"
+                                : "it became shorter while it was copied");
+      return {};
+    }
+    if (!WriteAll(out.get(), buffer.data(), static_cast<size_t>(got))) {
+      ReportRefused(source, std::string("the temporary file cannot be written (") +
+                                std::strerror(errno) + ")");
+      return {};
     }
     copied += got;
-    if (OnFileProgress) OnFileProgress(*this, source, copied, static_cast<int64_t>(st.st_size));
+    if (OnFileProgress) OnFileProgress(*this, source, copied, size);
     if (AskCancel()) {
       cancelled_ = true;
-      break;
+      return {};
     }
   }
-  ::close(in);
-  if (::close(out) != 0) failed = true;
-  if (cancelled_ || failed || !ReplaceTarget(temp, target)) {
-    std::remove(temp.c_str());
-    return false;
+  if (!out.Close()) {
+    ReportRefused(
+        source, std::string("the temporary file cannot be written (") + std::strerror(errno) + ")");
+    return {};
   }
-  return true;
+  return temp.Keep();
 }
 
 bool TWebUpdate::IsNewerFile(std::string& newversion, std::string& localfile, int32_t checksum,
@@ -448,11 +740,10 @@ bool TWebUpdate::IsNewerFile(std::string& newversion, std::string& localfile, in
   }
   if (size > 0) {
     int64_t local_size = -1;
-    const int fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      struct stat st {};
-      if (::fstat(fd, &st) == 0) local_size = st.st_size;
-      ::close(fd);
+    const ScopedFd fd(::open(local.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+      local_size = st.st_size;
     }
     if (local_size == size) return false;
     if (local_size > 0) return true;
@@ -543,6 +834,7 @@ TFileDescription TWebUpdate::MakeFileDescription(const FileSection& section) {
   entry.FileSize = section.filesize;
   entry.NewDate = section.date;
   entry.NewTime = section.time;
+  entry.NewSha256 = section.sha256;
   return entry;
 }
 

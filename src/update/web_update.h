@@ -3,15 +3,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "update/control_file.h"
 #include "update/file_list.h"
+#include "update/transfer.h"
 
 namespace trawlex::update {
-
-class TransferSession;
 
 enum class TWebUpdateType { ftpUpdate, httpUpdate, fileUpdate };
 enum class TWebUpdateConnect {
@@ -64,6 +64,18 @@ struct UpdateDecision {
 /// All work runs on the calling thread; during a transfer `ProcessMessages`, `OnFileProgress`
 /// and `OnProgressCancel` let a window host stay live and cancel within one block. A host may
 /// equally drive the engine from a worker thread, and then gets every event on that thread.
+///
+/// Re-entrancy: while a transfer runs (`DownloadFile`, `CopyLocalFile`, `FTPConnect`), the
+/// host's handlers may call `StopConnection`, which cancels the transfer and is carried out
+/// once it has unwound, and every operation that starts no transfer. `StartConnection`,
+/// `FTPConnect`, `DownloadFile` and `CopyLocalFile` are refused then with `std::logic_error`.
+/// The engine must not be destroyed from its own handlers.
+///
+/// What a download may do: its target must lie inside the program's folder ({APP}), the
+/// engine's `TempDirectory` or the system's temporary directory ({TMP}), symbolic links
+/// resolved; when `URL` is https, every HTTP download and redirect must be https with a
+/// verified certificate; a download that is empty, cut short, larger than allowed, stalled,
+/// not expandable or not matching its entry's size, checksum or SHA-256 replaces nothing.
 class TWebUpdate {
  public:
   TWebUpdate();
@@ -101,6 +113,15 @@ class TWebUpdate {
   std::string UserID;
   bool UseCRC32 = false;
   TWebUpdateVersionCheck VersionCheck = TWebUpdateVersionCheck::vcUpdateOnly;
+
+  // Limits of this implementation, beyond the component's published set.
+  /// PEM file of the certificate authorities trusted for https in place of the system's;
+  /// empty: the system's.
+  std::string CertificateAuthorities;
+  /// The largest file a download may bring when its entry gives no size.
+  int64_t MaxDownloadSize = int64_t{1} << 30;
+  /// Seconds a transfer may stay below 1 KB/s before it counts as failed.
+  int StallTimeout = 60;
 
   // Published events; the first parameter is always the sender.
   std::function<void(TWebUpdate&, const std::string& filename, int64_t pos, int64_t size)>
@@ -141,7 +162,8 @@ class TWebUpdate {
   virtual int StartConnection();
   /// 0, or -1 when no FTP connection could be made.
   virtual int FTPConnect();
-  /// Closes what is open and deletes the fetched control file; safe to call repeatedly.
+  /// Closes what is open and deletes the fetched control file; safe to call repeatedly. Called
+  /// during a transfer, it cancels the transfer and is carried out when that has unwound.
   virtual int StopConnection();
   /// Formats message `id` with `param`, logs it when `Logging` is on and raises `OnStatus`.
   virtual void ReportStatus(int id, const std::string& param, int statuscode, int errcode);
@@ -154,18 +176,24 @@ class TWebUpdate {
   /// Raised when a file is complete under its final name.
   virtual void FileDownloaded(const std::string& filename);
 
-  /// Fetches `url` into `targetdir` over the transport of `UpdateType`; false on any failure,
-  /// and also for a file of zero bytes, which is nevertheless put in place. A temporary file
-  /// that cannot be created or written raises `std::system_error`; an exception from an event
-  /// handler passes through once the temporary file is gone.
-  bool DownloadFile(const std::string& url, bool compressed, const std::string& targetdir);
-  /// Copies a local file through a temporary file onto `target`.
+  /// Fetches `url` into `targetdir` over the transport of `UpdateType`, expands it when
+  /// `compressed` (SZDD; not a ".CAB"), checks the result against `expected` and only then
+  /// puts it in place. False on any failure, with the reason reported; then the previous
+  /// target stays as it was. A temporary file that cannot be created or written raises
+  /// `std::system_error`; an exception from an event handler passes through once the
+  /// temporary files are gone.
+  bool DownloadFile(const std::string& url, bool compressed, const std::string& targetdir,
+                    const ExpectedFile& expected = {});
+  /// Copies a local file through a temporary file onto `target`; an empty source is refused
+  /// (914) and replaces nothing.
   bool CopyLocalFile(const std::string& source, const std::string& target);
   /// The last part of a URL or path; `OnFileNameFromURL` may change it.
   std::string FileNameFromURL(const std::string& url);
   /// Expands {WIN}, {APP}, {TMP} and {PF} after `OnConvertPrefix`.
   std::string ExpandPrefixes(const std::string& text);
-  /// Puts `ProxyUserID` and `ProxyPassword` into an "http://" URL.
+  /// Puts `ProxyUserID` and `ProxyPassword` into an "http://" URL for a web page shown
+  /// outside the engine; other URLs are returned unchanged. Downloads never use it: they hand
+  /// the credentials to the proxy alone.
   [[nodiscard]] std::string AddProxyCredentials(const std::string& url) const;
   /// Control-file date and time with `DateFormat` and `TimeFormat`.
   [[nodiscard]] DateTime ParseDateTime(const std::string& date, const std::string& time) const;
@@ -179,6 +207,10 @@ class TWebUpdate {
   bool IsFileEntryKept(const TFileDescription& entry);
 
   [[nodiscard]] bool Connected() const { return connected_; }
+  /// Whether a transfer is running (the host's handlers are being called from inside it).
+  [[nodiscard]] bool Busy() const { return transfer_depth_ > 0; }
+  /// Whether downloads must be https: an HTTP update whose control file comes over https.
+  [[nodiscard]] bool HttpsOnly() const;
   /// Whether the last transfer was cancelled by the host.
   [[nodiscard]] bool Cancelled() const { return cancelled_; }
   [[nodiscard]] TFileList& FileList() { return file_list_; }
@@ -189,9 +221,31 @@ class TWebUpdate {
 
  private:
   bool AskCancel();
+  /// Runs `body` as a transfer: refused when one runs already, and a `StopConnection` asked
+  /// for meanwhile is carried out afterwards.
+  template <typename Body>
+  auto AsTransfer(const char* operation, Body body) -> decltype(body());
+  void RefuseDuringTransfer(const char* operation) const;
+  /// The path of the installed file, or empty after a failure (reported unless cancelled).
+  std::string DownloadFileNow(const std::string& url, bool compressed, const std::string& targetdir,
+                              const ExpectedFile& expected);
+  bool CopyLocalFileNow(const std::string& source, const std::string& target);
+  /// Copies `source` into a new temporary file for `target`; its path, or empty after the
+  /// failure has been reported (or the copy cancelled).
+  std::string CopyToTempFile(const std::string& source, const std::string& target);
+  std::string FetchToTempFile(const std::string& url, const std::string& name,
+                              const std::string& target, const ExpectedFile& expected,
+                              bool compressed);
+  /// Expands and checks the downloaded `temp` and puts it in place; the installed path.
+  std::string InstallDownload(const std::string& temp, const std::string& target, bool expand,
+                              const ExpectedFile& expected, const std::string& url);
+  /// The target resolved inside an allowed folder, or nullopt with the reason in `why`.
+  std::optional<std::string> ConfineTarget(const std::string& target, std::string* why);
+  /// Reports that `url` was not installed and why (946).
+  void ReportRefused(const std::string& url, const std::string& why);
   bool ReplaceTarget(const std::string& temp, const std::string& target);
   std::string MakeTempFile(int* fd);
-  bool ExpandIfCompressed(const std::string& target, bool compressed);
+  SessionSettings MakeSessionSettings() const;
 
   std::unique_ptr<TransferSession> session_;
   std::unique_ptr<TransferSession> ftp_connection_;
@@ -200,6 +254,8 @@ class TWebUpdate {
   bool ftp_directory_entered_ = false;
   bool connected_ = false;
   bool cancelled_ = false;
+  int transfer_depth_ = 0;
+  bool stop_pending_ = false;
   TFileList file_list_;
 };
 

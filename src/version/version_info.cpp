@@ -1,7 +1,6 @@
 #include "version/version_info.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,46 +182,207 @@ bool SameAsciiText(const std::string& a, const std::string& b) {
                                             [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-/// A read-only mapping of a whole file; only the pages that are looked at are read.
-class MappedFile {
+/// Random access to the bytes of an executable image, held in memory or read from a file.
+class ImageBytes {
  public:
-  MappedFile(const std::string& path, std::string* err) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+  virtual ~ImageBytes() = default;
+  [[nodiscard]] virtual uint64_t size() const = 0;
+  /// Copies `length` bytes from `offset` into `out`; false unless all of them are there.
+  virtual bool Read(uint64_t offset, size_t length, uint8_t* out) const = 0;
+
+  [[nodiscard]] bool Fits(uint64_t offset, uint64_t length) const {
+    return offset <= size() && length <= size() - offset;
+  }
+  /// `length` bytes from `offset`, or nullopt when they are not all there.
+  [[nodiscard]] std::optional<std::vector<uint8_t>> Bytes(uint64_t offset, uint64_t length) const {
+    if (!Fits(offset, length)) return std::nullopt;
+    std::vector<uint8_t> out(static_cast<size_t>(length));
+    if (!Read(offset, out.size(), out.data())) return std::nullopt;
+    return out;
+  }
+};
+
+class MemoryImage final : public ImageBytes {
+ public:
+  explicit MemoryImage(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  [[nodiscard]] uint64_t size() const override { return bytes_.size(); }
+  bool Read(uint64_t offset, size_t length, uint8_t* out) const override {
+    if (!Fits(offset, length)) return false;
+    if (length > 0) std::memcpy(out, bytes_.data() + offset, length);
+    return true;
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+/// A regular file read with pread, so that a file that shrinks meanwhile gives a failed read
+/// rather than a fault, and only the few pieces that are looked at are read.
+class FileImage final : public ImageBytes {
+ public:
+  FileImage(const std::string& path, std::string* err) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0) {
       if (err) *err = "Cannot open \"" + path + "\": " + std::strerror(errno) + ".";
       return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
       if (err) *err = "\"" + path + "\" is not a readable file.";
-    } else if (st.st_size == 0) {
-      ok_ = true;
-    } else {
-      void* data = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-      if (data == MAP_FAILED) {
-        if (err) *err = "Cannot read \"" + path + "\": " + std::strerror(errno) + ".";
-      } else {
-        data_ = static_cast<const uint8_t*>(data);
-        size_ = static_cast<size_t>(st.st_size);
-        ok_ = true;
-      }
+      ::close(fd_);
+      fd_ = -1;
+      return;
     }
-    ::close(fd);
+    size_ = static_cast<uint64_t>(st.st_size);
   }
-  ~MappedFile() {
-    if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
+  ~FileImage() override {
+    if (fd_ >= 0) ::close(fd_);
   }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
+  FileImage(const FileImage&) = delete;
+  FileImage& operator=(const FileImage&) = delete;
 
-  [[nodiscard]] bool ok() const { return ok_; }
-  [[nodiscard]] std::span<const uint8_t> bytes() const { return {data_, size_}; }
+  [[nodiscard]] bool ok() const { return fd_ >= 0; }
+  [[nodiscard]] uint64_t size() const override { return size_; }
+  bool Read(uint64_t offset, size_t length, uint8_t* out) const override {
+    if (!Fits(offset, length)) return false;
+    while (length > 0) {
+      const ssize_t got = ::pread(fd_, out, length, static_cast<off_t>(offset));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      out += got;
+      offset += static_cast<uint64_t>(got);
+      length -= static_cast<size_t>(got);
+    }
+    return true;
+  }
 
  private:
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  bool ok_ = false;
+  int fd_ = -1;
+  uint64_t size_ = 0;
 };
+
+/// A version block's length is a 16-bit number; more than that is never needed.
+constexpr uint64_t kMaxBlockBytes = 0x10000;
+
+std::optional<std::vector<uint8_t>> FindBlockInPe(const ImageBytes& image) {
+  const auto dos = image.Bytes(0, 0x40);
+  if (!dos || (*dos)[0] != 'M' || (*dos)[1] != 'Z') return std::nullopt;
+  const uint64_t pe = U32(dos->data() + 0x3C);
+  const auto file_header = image.Bytes(pe, 24);
+  if (!file_header || U32(file_header->data()) != 0x00004550) return std::nullopt;
+  const size_t sections = U16(file_header->data() + 6);
+  const size_t optional_size = U16(file_header->data() + 20);
+  const uint64_t opt_at = pe + 24;
+  if (optional_size < 2) return std::nullopt;
+  const auto opt = image.Bytes(opt_at, optional_size);
+  if (!opt) return std::nullopt;
+  const uint16_t magic = U16(opt->data());
+  size_t count_at, dirs_at;
+  if (magic == 0x10B) {
+    count_at = 92, dirs_at = 96;
+  } else if (magic == 0x20B) {
+    count_at = 108, dirs_at = 112;
+  } else {
+    return std::nullopt;
+  }
+  if (optional_size < dirs_at + 3 * 8 || U32(opt->data() + count_at) < 3) return std::nullopt;
+  const uint32_t rsrc_rva = U32(opt->data() + dirs_at + 2 * 8);
+  if (rsrc_rva == 0) return std::nullopt;
+
+  const auto table = image.Bytes(opt_at + optional_size, sections * 40);
+  if (!table) return std::nullopt;
+  auto to_offset = [&](uint32_t rva) -> std::optional<uint64_t> {
+    for (size_t i = 0; i < sections; ++i) {
+      const uint8_t* s = table->data() + i * 40;
+      const uint32_t va = U32(s + 12);
+      const uint32_t extent = std::max(U32(s + 8), U32(s + 16));
+      if (rva >= va && rva - va < extent) {
+        const uint64_t offset = uint64_t{U32(s + 20)} + (rva - va);
+        if (offset < image.size()) return offset;
+      }
+    }
+    return std::nullopt;
+  };
+  const auto rsrc = to_offset(rsrc_rva);
+  if (!rsrc) return std::nullopt;
+
+  // Walks type (16 = version), name and language levels, taking the first entry below type.
+  uint64_t dir = *rsrc;
+  for (int level = 0; level < 3; ++level) {
+    const auto head = image.Bytes(dir, 16);
+    if (!head) return std::nullopt;
+    const size_t entries = size_t{U16(head->data() + 12)} + U16(head->data() + 14);
+    const auto list = image.Bytes(dir + 16, entries * 8);
+    if (!list) return std::nullopt;
+    std::optional<uint32_t> next;
+    for (size_t i = 0; i < entries; ++i) {
+      const uint8_t* e = list->data() + i * 8;
+      if (level == 0 && U32(e) != 16) continue;
+      next = U32(e + 4);
+      break;
+    }
+    if (!next) return std::nullopt;
+    const bool subdirectory = (*next & 0x80000000u) != 0;
+    if (subdirectory != (level < 2)) return std::nullopt;
+    dir = *rsrc + (*next & 0x7FFFFFFFu);
+  }
+  const auto entry = image.Bytes(dir, 16);
+  if (!entry) return std::nullopt;
+  const auto data = to_offset(U32(entry->data()));
+  const uint64_t length = U32(entry->data() + 4);
+  if (!data || !image.Fits(*data, length)) return std::nullopt;
+  return image.Bytes(*data, std::min(length, kMaxBlockBytes));
+}
+
+std::optional<std::vector<uint8_t>> FindBlockInElf(const ImageBytes& image) {
+  const auto head = image.Bytes(0, std::min<uint64_t>(image.size(), 0x40));
+  if (!head || head->size() < 0x34) return std::nullopt;
+  const uint8_t* d = head->data();
+  if (d[0] != 0x7F || d[1] != 'E' || d[2] != 'L' || d[3] != 'F') return std::nullopt;
+  const bool is64 = d[4] == 2;
+  const bool big_endian = d[5] == 2;
+  auto get = [big_endian](const uint8_t* p, size_t width) -> uint64_t {
+    uint64_t v = 0;
+    for (size_t i = 0; i < width; ++i) {
+      const uint64_t byte = p[i];
+      v |= big_endian ? byte << (8 * (width - 1 - i)) : byte << (8 * i);
+    }
+    return v;
+  };
+  if (is64 && head->size() < 0x40) return std::nullopt;
+  const uint64_t shoff = is64 ? get(d + 0x28, 8) : get(d + 0x20, 4);
+  const uint64_t shentsize = is64 ? get(d + 0x3A, 2) : get(d + 0x2E, 2);
+  const uint64_t shnum = is64 ? get(d + 0x3C, 2) : get(d + 0x30, 2);
+  const uint64_t shstrndx = is64 ? get(d + 0x3E, 2) : get(d + 0x32, 2);
+  const uint64_t min_entry = is64 ? 64 : 40;
+  if (shentsize < min_entry || shstrndx >= shnum || !image.Fits(shoff, shnum * shentsize)) {
+    return std::nullopt;
+  }
+  struct Section {
+    uint64_t name, type, offset, length;
+  };
+  auto section = [&](uint64_t index) -> std::optional<Section> {
+    const auto s = image.Bytes(shoff + index * shentsize, min_entry);
+    if (!s) return std::nullopt;
+    const uint8_t* p = s->data();
+    return Section{get(p, 4), get(p + 4, 4), is64 ? get(p + 24, 8) : get(p + 16, 4),
+                   is64 ? get(p + 32, 8) : get(p + 20, 4)};
+  };
+  const auto strtab = section(shstrndx);
+  if (!strtab || !image.Fits(strtab->offset, strtab->length)) return std::nullopt;
+  const std::string wanted = kVersionSectionName;
+  for (uint64_t i = 0; i < shnum; ++i) {
+    const auto s = section(i);
+    if (!s) return std::nullopt;
+    if (s->name >= strtab->length || wanted.size() + 1 > strtab->length - s->name) continue;
+    const auto name = image.Bytes(strtab->offset + s->name, wanted.size() + 1);
+    if (!name || std::memcmp(name->data(), wanted.c_str(), wanted.size() + 1) != 0) continue;
+    if (s->type == 8 /* no bits */ || !image.Fits(s->offset, s->length)) return std::nullopt;
+    return image.Bytes(s->offset, std::min(s->length, kMaxBlockBytes));
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -311,127 +471,18 @@ std::vector<uint8_t> BuildVersionBlock(const VersionResource& resource) {
 }
 
 std::optional<std::vector<uint8_t>> FindVersionBlockInPe(std::span<const uint8_t> image) {
-  const size_t size = image.size();
-  const uint8_t* d = image.data();
-  auto fits = [size](size_t offset, size_t length) {
-    return offset <= size && length <= size - offset;
-  };
-  if (!fits(0, 0x40) || d[0] != 'M' || d[1] != 'Z') return std::nullopt;
-  const size_t pe = U32(d + 0x3C);
-  if (!fits(pe, 24) || U32(d + pe) != 0x00004550) return std::nullopt;
-  const size_t sections = U16(d + pe + 6);
-  const size_t optional_size = U16(d + pe + 20);
-  const size_t opt = pe + 24;
-  if (!fits(opt, optional_size) || optional_size < 2) return std::nullopt;
-  const uint16_t magic = U16(d + opt);
-  size_t count_at, dirs_at;
-  if (magic == 0x10B) {
-    count_at = 92, dirs_at = 96;
-  } else if (magic == 0x20B) {
-    count_at = 108, dirs_at = 112;
-  } else {
-    return std::nullopt;
-  }
-  if (optional_size < dirs_at + 3 * 8 || U32(d + opt + count_at) < 3) return std::nullopt;
-  const uint32_t rsrc_rva = U32(d + opt + dirs_at + 2 * 8);
-  if (rsrc_rva == 0) return std::nullopt;
-
-  const size_t table = opt + optional_size;
-  if (!fits(table, sections * 40)) return std::nullopt;
-  auto to_offset = [&](uint32_t rva) -> std::optional<size_t> {
-    for (size_t i = 0; i < sections; ++i) {
-      const uint8_t* s = d + table + i * 40;
-      const uint32_t va = U32(s + 12);
-      const uint32_t extent = std::max(U32(s + 8), U32(s + 16));
-      if (rva >= va && rva - va < extent) {
-        const size_t offset = size_t{U32(s + 20)} + (rva - va);
-        if (offset < size) return offset;
-      }
-    }
-    return std::nullopt;
-  };
-  const auto rsrc = to_offset(rsrc_rva);
-  if (!rsrc) return std::nullopt;
-
-  // Walks type (16 = version), name and language levels, taking the first entry below type.
-  size_t dir = *rsrc;
-  for (int level = 0; level < 3; ++level) {
-    if (!fits(dir, 16)) return std::nullopt;
-    const size_t entries = size_t{U16(d + dir + 12)} + U16(d + dir + 14);
-    if (!fits(dir + 16, entries * 8)) return std::nullopt;
-    std::optional<uint32_t> next;
-    for (size_t i = 0; i < entries; ++i) {
-      const uint8_t* e = d + dir + 16 + i * 8;
-      if (level == 0 && U32(e) != 16) continue;
-      next = U32(e + 4);
-      break;
-    }
-    if (!next) return std::nullopt;
-    const bool subdirectory = (*next & 0x80000000u) != 0;
-    if (subdirectory != (level < 2)) return std::nullopt;
-    dir = *rsrc + (*next & 0x7FFFFFFFu);
-  }
-  if (!fits(dir, 16)) return std::nullopt;
-  const auto data = to_offset(U32(d + dir));
-  const size_t length = U32(d + dir + 4);
-  if (!data || !fits(*data, length)) return std::nullopt;
-  return std::vector<uint8_t>(d + *data, d + *data + length);
+  return FindBlockInPe(MemoryImage(image));
 }
 
 std::optional<std::vector<uint8_t>> FindVersionBlockInElf(std::span<const uint8_t> image) {
-  const size_t size = image.size();
-  const uint8_t* d = image.data();
-  if (size < 0x34 || d[0] != 0x7F || d[1] != 'E' || d[2] != 'L' || d[3] != 'F') return std::nullopt;
-  const bool is64 = d[4] == 2;
-  const bool big_endian = d[5] == 2;
-  auto get = [&](size_t offset, size_t width) -> uint64_t {
-    uint64_t v = 0;
-    for (size_t i = 0; i < width; ++i) {
-      const uint64_t byte = d[offset + i];
-      v |= big_endian ? byte << (8 * (width - 1 - i)) : byte << (8 * i);
-    }
-    return v;
-  };
-  auto fits = [size](uint64_t offset, uint64_t length) {
-    return offset <= size && length <= size - offset;
-  };
-  if (is64 && size < 0x40) return std::nullopt;
-  const uint64_t shoff = is64 ? get(0x28, 8) : get(0x20, 4);
-  const uint64_t shentsize = is64 ? get(0x3A, 2) : get(0x2E, 2);
-  const uint64_t shnum = is64 ? get(0x3C, 2) : get(0x30, 2);
-  const uint64_t shstrndx = is64 ? get(0x3E, 2) : get(0x32, 2);
-  const uint64_t min_entry = is64 ? 64 : 40;
-  if (shentsize < min_entry || shstrndx >= shnum || !fits(shoff, shnum * shentsize)) {
-    return std::nullopt;
-  }
-  auto section = [&](uint64_t index, uint64_t* name, uint64_t* type, uint64_t* offset,
-                     uint64_t* length) {
-    const size_t s = static_cast<size_t>(shoff + index * shentsize);
-    *name = get(s, 4);
-    *type = get(s + 4, 4);
-    *offset = is64 ? get(s + 24, 8) : get(s + 16, 4);
-    *length = is64 ? get(s + 32, 8) : get(s + 20, 4);
-  };
-  uint64_t name, type, strtab, strtab_size;
-  section(shstrndx, &name, &type, &strtab, &strtab_size);
-  if (!fits(strtab, strtab_size)) return std::nullopt;
-  const std::string wanted = kVersionSectionName;
-  for (uint64_t i = 0; i < shnum; ++i) {
-    uint64_t offset, length;
-    section(i, &name, &type, &offset, &length);
-    if (name >= strtab_size || wanted.size() + 1 > strtab_size - name) continue;
-    if (std::memcmp(d + strtab + name, wanted.c_str(), wanted.size() + 1) != 0) continue;
-    if (type == 8 /* no bits */ || !fits(offset, length)) return std::nullopt;
-    return std::vector<uint8_t>(d + offset, d + offset + length);
-  }
-  return std::nullopt;
+  return FindBlockInElf(MemoryImage(image));
 }
 
 std::optional<VersionResource> ReadVersionResource(const std::string& path, std::string* err) {
-  const MappedFile file(path, err);
+  const FileImage file(path, err);
   if (!file.ok()) return std::nullopt;
-  auto block = FindVersionBlockInPe(file.bytes());
-  if (!block) block = FindVersionBlockInElf(file.bytes());
+  auto block = FindBlockInPe(file);
+  if (!block) block = FindBlockInElf(file);
   if (!block) {
     if (err) *err = "\"" + path + "\" has no version resource.";
     return std::nullopt;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "update/control_file.h"
@@ -50,6 +52,27 @@ TEST(ProfileFileTest, CommentsQuotesAndFirstOccurrence) {
   EXPECT_EQ(p.ReadString("a", "more", ""), "yes");
 }
 
+TEST(ProfileFileTest, ByteOrderMarkIsSkipped) {
+  const auto p = ProfileFile::FromText("\xEF\xBB\xBF[update]\nnewversion=1.2.3.4\n");
+  EXPECT_EQ(p.ReadString("update", "newversion", ""), "1.2.3.4");
+}
+
+TEST(ProfileFileTest, LoadReadsRegularFilesOfControlFileSize) {
+  TempDir dir;
+  testing::WriteFile(dir.File("small.inf"), "\xEF\xBB\xBF[files]\ncount=3\n");
+  testing::WriteFile(dir.File("huge.inf"), "[files]\ncount=3\n" + std::string(1 << 20, ';'));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.inf").c_str(), 0600), 0);
+  std::string err;
+  const auto small = ProfileFile::Load(dir.File("small.inf"), &err);
+  ASSERT_TRUE(small.has_value()) << err;
+  EXPECT_EQ(small->ReadInteger("files", "count", 0), 3);
+  EXPECT_FALSE(ProfileFile::Load(dir.File("huge.inf"), &err).has_value());
+  EXPECT_EQ(err, "\"" + dir.File("huge.inf") +
+                     "\" is larger than 1048576 bytes, too large for a control file.");
+  EXPECT_FALSE(ProfileFile::Load(dir.File("fifo.inf"), &err).has_value());
+  EXPECT_EQ(err, "\"" + dir.File("fifo.inf") + "\" is not a readable file.");
+}
+
 TEST(ControlFileTest, EverySectionHasItsDefaults) {
   const ControlFile c = ControlFile::FromText("");
   const UpdateSection u = c.Update();
@@ -82,7 +105,7 @@ TEST(ControlFileTest, ReadsEveryKey) {
       "[eula]\nfile=e.txt\ncaption=Licence\nokbtn=Close\naccept=A\nnotaccept=N\n"
       "[files]\ncount=1\n[file1]\nurl=http://x/a.ex_\nlocalversion=l\nnewversion=2.0.0.0\n"
       "newsize=5\nnewchecksum=9\ncustomversion=cv\ndate=1/1/2001\ntime=1:02\ndescr=Main\n"
-      "targetdir=t\ncompressed=1\nfilesize=1234\n");
+      "targetdir=t\ncompressed=1\nfilesize=1234\nsha256=AB01\n");
   const UpdateSection u = c.Update();
   EXPECT_EQ(u.signature, "WebUpdate");
   EXPECT_EQ(u.descr, "Fixes");
@@ -98,6 +121,7 @@ TEST(ControlFileTest, ReadsEveryKey) {
   EXPECT_EQ(f.customversion, "cv");
   EXPECT_EQ(f.compressed, 1);
   EXPECT_EQ(f.filesize, 1234);
+  EXPECT_EQ(f.sha256, "AB01");
 }
 
 TEST(ControlFileTest, MsgWithBackslashNBecomesTwoLines) {

@@ -153,9 +153,12 @@ void HttpTestServer::Handle(int client) {
       response = route->second;
     }
   }
-  std::string reply =
-      "HTTP/1.1 " + std::to_string(response.status) + " " + Reason(response.status) +
-      "\r\nContent-Length: " + std::to_string(response.body.size()) + "\r\nConnection: close\r\n";
+  std::string reply = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                      Reason(response.status) + "\r\nConnection: close\r\n";
+  if (response.send_length) {
+    reply += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+  }
+  response.body = response.body.substr(0, response.cut_after);
   for (const auto& line : response.headers) reply += line + "\r\n";
   reply += "\r\n";
   if (!SendAll(client, reply)) return;

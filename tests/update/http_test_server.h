@@ -16,10 +16,14 @@ class HttpTestServer {
  public:
   struct Response {
     int status = 200;
-    std::string body;
-    std::vector<std::string> headers;  ///< extra header lines, e.g. "Location: /x"
+    std::string body = {};
+    std::vector<std::string> headers = {};  ///< extra header lines, e.g. "Location: /x"
     /// Sends the body in pieces of this size and waits for `Release()` before the rest.
     size_t hold_after = 0;
+    /// Announces the body's length; without it only the closed connection ends the body.
+    bool send_length = true;
+    /// Closes the connection after this many body bytes, whatever was announced.
+    size_t cut_after = std::string::npos;
   };
   struct Request {
     std::string method, target;

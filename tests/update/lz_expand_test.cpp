@@ -70,6 +70,33 @@ TEST(LzExpandTest, PlainFileIsLeftAsItIs) {
   EXPECT_EQ(ReadFile(dir.File("plain.txt")), "not compressed");
 }
 
+TEST(LzExpandTest, DamagedFilesFailAndLoseNothing) {
+  TempDir dir;
+  const std::string content = testing::SampleContent(20000, 12);
+  const auto packed = testing::SzddCompress(Bytes(content), 'e');
+  std::vector<uint8_t> unusable = packed;
+  unusable[9] = '/';
+  const struct {
+    std::vector<uint8_t> bytes;
+    const char* why;
+  } cases[] = {
+      {{packed.begin(), packed.begin() + 5170},
+       "it expands to only 17073 of the 20000 bytes its header records"},
+      {{packed.begin(), packed.begin() + 14},
+       "it expands to only 0 of the 20000 bytes its header records"},
+      {unusable, "its header records an unusable name"},
+  };
+  for (const auto& c : cases) {
+    testing::WriteFile(dir.File("app.exe"), "old program");
+    testing::WriteBytes(dir.File("app.ex_"), c.bytes);
+    std::string err;
+    EXPECT_FALSE(LzExpandFile(dir.File("app.ex_"), nullptr, &err));
+    EXPECT_EQ(err, "\"" + dir.File("app.ex_") + "\" cannot be expanded: " + c.why + ".");
+    EXPECT_EQ(ReadFile(dir.File("app.exe")), "old program");
+    EXPECT_EQ(testing::ListDir(dir.path()), (std::vector<std::string>{"app.ex_", "app.exe"}));
+  }
+}
+
 TEST(LzExpandTest, MissingFileFails) {
   TempDir dir;
   std::string err;

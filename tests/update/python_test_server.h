@@ -35,11 +35,15 @@ class FtpTestServer : public PythonTestServer {
       : PythonTestServer("ftp_test_server.py", {root, user, password}) {}
 };
 
-/// HTTPS serving `root` with a self-signed certificate made at start.
+/// HTTPS serving `root` with a certificate from a certificate authority made at start, whose
+/// certificate it writes to `ca_file`. "NAME.location" in `root` makes NAME a redirect.
 class TlsTestServer : public PythonTestServer {
  public:
-  explicit TlsTestServer(const std::string& root)
-      : PythonTestServer("tls_test_server.py", {root}) {}
+  TlsTestServer(const std::string& root, const std::string& ca_file)
+      : PythonTestServer("tls_test_server.py", {root, ca_file}) {}
+  [[nodiscard]] std::string Url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(port()) + path;
+  }
 };
 
 }  // namespace trawlex::update::testing

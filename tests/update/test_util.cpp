@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -61,6 +62,17 @@ std::vector<std::string> ListDir(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string Sha256Sum(const std::string& path) {
+  const std::string command = "sha256sum '" + path + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run sha256sum");
+  char hex[65] = {};
+  const size_t got = std::fread(hex, 1, 64, pipe);
+  ::pclose(pipe);
+  if (got != 64) throw std::runtime_error("sha256sum gave no digest for " + path);
+  return hex;
 }
 
 std::string SampleContent(size_t size, unsigned seed) {

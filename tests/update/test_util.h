@@ -34,6 +34,8 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& content);
 [[nodiscard]] bool Exists(const std::string& path);
 /// Names of the files in `dir`, sorted.
 [[nodiscard]] std::vector<std::string> ListDir(const std::string& dir);
+/// The SHA-256 of a file in hexadecimal, as the coreutils' sha256sum prints it.
+[[nodiscard]] std::string Sha256Sum(const std::string& path);
 /// Pseudo-random but repeatable bytes with some repetition, so that they compress.
 [[nodiscard]] std::string SampleContent(size_t size, unsigned seed);
 

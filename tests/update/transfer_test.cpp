@@ -1,7 +1,9 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <stdexcept>
 #include <system_error>
 
@@ -14,9 +16,11 @@ namespace trawlex::update {
 namespace {
 
 using testing::Exists;
+using ::testing::HasSubstr;
 using testing::HttpTestServer;
 using testing::ListDir;
 using testing::ReadFile;
+using ::testing::StartsWith;
 using testing::Status;
 using testing::TempDir;
 using testing::WriteFile;
@@ -128,23 +132,7 @@ TEST_F(LocalCopyTest, CompressedCopyIsExpanded) {
   EXPECT_FALSE(Exists(dir_.File("target/tool.ex_")));
 }
 
-class HttpDownloadTest : public ::testing::Test {
- protected:
-  HttpDownloadTest() {
-    testing::RecordStatus(engine_, &status_);
-    engine_.UpdateType = TWebUpdateType::httpUpdate;
-    engine_.UpdateConnect = TWebUpdateConnect::wucConnectSilent;
-    engine_.TempDirectory = temp_.path();
-    EXPECT_EQ(engine_.StartConnection(), 0);
-    status_.clear();
-  }
-  std::string Target(const std::string& name) { return dir_.File(name); }
-
-  HttpTestServer server_;
-  TWebUpdate engine_;
-  std::vector<Status> status_;
-  TempDir dir_, temp_;
-};
+class HttpDownloadTest : public testing::HttpEngineTest {};
 
 TEST_F(HttpDownloadTest, DownloadsWithProgressAndNoCacheHeaders) {
   const std::string content = testing::SampleContent(10000, 4);
@@ -192,14 +180,18 @@ TEST_F(HttpDownloadTest, ServerErrorWithoutBodyReports916) {
   EXPECT_FALSE(Exists(Target("broken")));
 }
 
-TEST_F(HttpDownloadTest, ZeroByteFileIsPutInPlaceButFails) {
+TEST_F(HttpDownloadTest, EmptyAnswerReplacesNothing) {
   server_.Serve("/empty.txt", {200, "", {}, 0});
   WriteFile(Target("empty.txt"), "old");
   bool downloaded = false;
   engine_.OnFileDownloaded = [&](TWebUpdate&, const std::string&) { downloaded = true; };
   EXPECT_FALSE(engine_.DownloadFile(server_.Url("/empty.txt"), false, dir_.path() + "/"));
-  EXPECT_TRUE(downloaded);
-  EXPECT_EQ(ReadFile(Target("empty.txt")), "");
+  EXPECT_FALSE(downloaded);
+  EXPECT_EQ(ReadFile(Target("empty.txt")), "old");
+  EXPECT_EQ(status_.back(), (Status{"Cannot download update file : " + server_.Url("/empty.txt") +
+                                        " (no data arrived)",
+                                    2, 0}));
+  EXPECT_TRUE(ListDir(temp_.path()).empty());
 }
 
 TEST_F(HttpDownloadTest, NoServerReports917) {
@@ -207,7 +199,9 @@ TEST_F(HttpDownloadTest, NoServerReports917) {
   const std::string url = gone->Url("/file.bin");
   delete gone;  // nothing listens on that port any more
   EXPECT_FALSE(engine_.DownloadFile(url, false, dir_.path() + "/"));
-  EXPECT_EQ(status_.back(), (Status{"File not found : " + url, 2, 1}));
+  // libcurl's reason follows the address.
+  EXPECT_THAT(status_.back().text, StartsWith("File not found : " + url + " (Failed to connect"));
+  EXPECT_EQ(status_.back().errcode, 1);
 }
 
 TEST_F(HttpDownloadTest, RedirectsAreFollowed) {
@@ -244,29 +238,27 @@ TEST_F(HttpDownloadTest, StalledServerStillPumpsAndCanBeCancelled) {
   EXPECT_FALSE(Exists(Target("stall.bin")));
 }
 
-TEST_F(HttpDownloadTest, ProxyCredentialsReachTheServer) {
-  server_.Serve("/secure.txt", {200, "ok", {}, 0});
+TEST_F(HttpDownloadTest, ProxyCredentialsGoToTheProxyAlone) {
   engine_.ProxyUserID = "alice";
   engine_.ProxyPassword = "wonder";
+  Reconnect();
+  server_.Serve("/secure.txt", {200, "ok", {}, 0});
   std::string url = server_.Url("/secure.txt");
   url.replace(0, 4, "HTTP");
-  EXPECT_TRUE(engine_.DownloadFile(url, false, dir_.path() + "/"));
-  const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].headers.at("authorization"), "Basic YWxpY2U6d29uZGVy");  // alice:wonder
-}
-
-TEST_F(HttpDownloadTest, ProxySettingSendsRequestsThroughTheProxy) {
-  engine_.StopConnection();
+  EXPECT_TRUE(engine_.DownloadFile(url, false, dir_.path() + "/"));  // no proxy: no login sent
   engine_.Proxy = "127.0.0.1:" + std::to_string(server_.port());
-  ASSERT_EQ(engine_.StartConnection(), 0);
+  Reconnect();
   server_.Serve("/via-proxy.txt", {200, "proxied", {}, 0});
   EXPECT_TRUE(
       engine_.DownloadFile("http://updates.invalid/via-proxy.txt", false, dir_.path() + "/"));
   EXPECT_EQ(ReadFile(Target("via-proxy.txt")), "proxied");
   const auto requests = server_.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].target, "http://updates.invalid/via-proxy.txt");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].headers.count("authorization"), 0u);
+  EXPECT_EQ(requests[0].headers.count("proxy-authorization"), 0u);
+  EXPECT_EQ(requests[1].target, "http://updates.invalid/via-proxy.txt");
+  EXPECT_EQ(requests[1].headers.count("authorization"), 0u);
+  EXPECT_EQ(requests[1].headers.at("proxy-authorization"), "Basic YWxpY2U6d29uZGVy");
 }
 
 TEST_F(HttpDownloadTest, CompressedDownloadExpandsToRecordedName) {
@@ -277,16 +269,6 @@ TEST_F(HttpDownloadTest, CompressedDownloadExpandsToRecordedName) {
   EXPECT_TRUE(engine_.DownloadFile(server_.Url("/helper.dl_"), true, dir_.path() + "/"));
   EXPECT_EQ(ReadFile(Target("helper.dll")), content);
   EXPECT_FALSE(Exists(Target("helper.dl_")));
-}
-
-TEST_F(HttpDownloadTest, ReplacedFileKeepsItsPermissions) {
-  server_.Serve("/run.sh", {200, "#!/bin/sh\n", {}, 0});
-  WriteFile(Target("run.sh"), "old");
-  ::chmod(Target("run.sh").c_str(), 0750);
-  EXPECT_TRUE(engine_.DownloadFile(server_.Url("/run.sh"), false, dir_.path() + "/"));
-  struct stat st {};
-  ASSERT_EQ(::stat(Target("run.sh").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0750u);
 }
 
 TEST_F(HttpDownloadTest, HttpsWithoutATlsServerFails) {
@@ -318,17 +300,114 @@ TEST_F(HttpDownloadTest, HandlerExceptionPassesThroughAndLeavesNothing) {
   EXPECT_TRUE(ListDir(temp_.path()).empty());
 }
 
-TEST_F(HttpDownloadTest, UntrustedCertificateIsRefused) {
-  TempDir root;
-  WriteFile(root.File("app.bin"), "would be run");
-  testing::TlsTestServer tls(root.path());
-  ASSERT_TRUE(tls.running()) << tls.error();
-  WriteFile(Target("app.bin"), "old");
-  const std::string url = "https://127.0.0.1:" + std::to_string(tls.port()) + "/app.bin";
-  EXPECT_FALSE(engine_.DownloadFile(url, false, dir_.path() + "/"));
-  EXPECT_EQ(status_.back(), (Status{"File not found : " + url, 2, 1}));
+/// Calls `operation` from the engine's message hook once, during a held download.
+class ReentrancyTest : public HttpDownloadTest {
+ protected:
+  bool DownloadWhileHookRuns(const std::function<void()>& operation) {
+    server_.Serve("/held.bin", {200, testing::SampleContent(20000, 9), {}, 4096});
+    WriteFile(Target("held.bin"), "old");
+    bool called = false;
+    engine_.ProcessMessages = [&] {
+      if (called) return server_.Release();
+      called = true;
+      EXPECT_TRUE(engine_.Busy());
+      operation();
+    };
+    return engine_.DownloadFile(server_.Url("/held.bin"), false, dir_.path() + "/");
+  }
+};
+
+TEST_F(ReentrancyTest, StopFromTheHookIsCarriedOutWhenTheTransferHasUnwound) {
+  std::vector<Status> during;
+  EXPECT_FALSE(DownloadWhileHookRuns([&] {
+    EXPECT_EQ(engine_.StopConnection(), 0);
+    EXPECT_TRUE(engine_.Connected());  // the session is still in use
+    during = status_;
+  }));
+  server_.Release();
+  EXPECT_TRUE(engine_.Cancelled());
+  EXPECT_FALSE(engine_.Connected());
+  EXPECT_FALSE(engine_.Busy());
+  EXPECT_EQ(during.size(), 1u);  // only "Download : ..." so far
+  EXPECT_EQ(status_.back(), (Status{"Closed Internet connection", 3, 0}));
+  EXPECT_EQ(ReadFile(Target("held.bin")), "old");
+  EXPECT_TRUE(ListDir(temp_.path()).empty());
+  EXPECT_EQ(engine_.StartConnection(), 0);  // and the engine can start again
+}
+
+TEST_F(ReentrancyTest, OperationsThatStartATransferAreRefusedFromTheHook) {
+  const std::vector<std::pair<std::string, std::function<void()>>> operations = {
+      {"StartConnection", [&] { engine_.StartConnection(); }},
+      {"FTPConnect", [&] { engine_.FTPConnect(); }},
+      {"DownloadFile", [&] { engine_.DownloadFile(server_.Url("/x"), false, dir_.path() + "/"); }},
+      {"CopyLocalFile", [&] { engine_.CopyLocalFile(Target("held.bin"), Target("copy")); }},
+  };
+  for (const auto& [name, operation] : operations) {
+    std::string refusal;
+    EXPECT_TRUE(DownloadWhileHookRuns([&] {
+      try {
+        operation();
+      } catch (const std::logic_error& e) {
+        refusal = e.what();
+      }
+    })) << name;
+    EXPECT_THAT(refusal, StartsWith(name + " cannot run while a transfer is running"));
+    EXPECT_EQ(ReadFile(Target("held.bin")), testing::SampleContent(20000, 9)) << name;
+  }
+}
+
+/// HTTPS against a server whose certificate comes from a test certificate authority.
+class HttpsDownloadTest : public HttpDownloadTest {
+ protected:
+  HttpsDownloadTest() : tls_(root_.path(), root_.File("ca.pem")) {
+    WriteFile(root_.File("app.bin"), "new program");
+    WriteFile(Target("app.bin"), "old");
+  }
+  void SetUp() override {
+    ASSERT_TRUE(tls_.running()) << tls_.error();
+    engine_.CertificateAuthorities = root_.File("ca.pem");
+    engine_.URL = tls_.Url("/update/trawlex.inf");
+    ASSERT_TRUE(engine_.HttpsOnly());
+    Reconnect();  // with the authority
+  }
+  TempDir root_;
+  testing::TlsTestServer tls_;
+};
+
+TEST_F(HttpsDownloadTest, UntrustedCertificateIsRefusedWithTheReason) {
+  engine_.CertificateAuthorities.clear();  // the system's authorities do not know it
+  Reconnect();
+  EXPECT_FALSE(engine_.DownloadFile(tls_.Url("/app.bin"), false, dir_.path() + "/"));
+  EXPECT_THAT(status_.back().text, StartsWith("File not found : " + tls_.Url("/app.bin") + " ("));
+  EXPECT_THAT(status_.back().text, HasSubstr("certificate"));
   EXPECT_EQ(ReadFile(Target("app.bin")), "old");
   EXPECT_TRUE(ListDir(temp_.path()).empty());
+}
+
+TEST_F(HttpsDownloadTest, NothingPlainAfterAnHttpsControlFile) {
+  server_.Serve("/app.bin", {200, "plain program", {}, 0});
+  WriteFile(root_.File("moved.bin.location"), server_.Url("/app.bin"));
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {tls_.Url("/moved.bin"), "File not found : " + tls_.Url("/moved.bin") + " (redirected to " +
+                                   server_.Url("/app.bin") + ", which is not https)"},
+      {server_.Url("/app.bin"), "Cannot download update file : " + server_.Url("/app.bin") +
+                                    " (only https is accepted when the control file comes over "
+                                    "https)"},
+  };
+  for (const auto& [url, report] : cases) {
+    EXPECT_FALSE(engine_.DownloadFile(url, false, dir_.path() + "/")) << url;
+    EXPECT_EQ(status_.back().text, report);
+  }
+  EXPECT_TRUE(server_.Requests().empty());
+  EXPECT_EQ(ReadFile(Target("app.bin")), "old");
+  EXPECT_FALSE(Exists(Target("moved.bin")));
+  // An https download that is not the update's own may still not drop to http.
+  engine_.URL = server_.Url("/update/trawlex.inf");
+  EXPECT_FALSE(engine_.DownloadFile(tls_.Url("/moved.bin"), false, dir_.path() + "/"));
+  EXPECT_TRUE(server_.Requests().empty());
+  // With the test authority trusted, https itself works.
+  EXPECT_TRUE(engine_.DownloadFile(tls_.Url("/app.bin"), false, dir_.path() + "/"));
+  EXPECT_EQ(ReadFile(Target("app.bin")), "new program");
 }
 
 class FtpDownloadTest : public ::testing::Test {
@@ -390,8 +469,25 @@ TEST_F(FtpDownloadTest, MissingFileReports917) {
   EXPECT_TRUE(engine_.DownloadFile("top.txt", false, dir_.path() + "/"));
   EXPECT_EQ(ReadFile(dir_.File("top.txt")), "top level");
   EXPECT_FALSE(engine_.DownloadFile("nothere.bin", false, dir_.path() + "/"));
-  EXPECT_EQ(status_.back(), (Status{"File not found : nothere.bin", 2, 1}));
+  EXPECT_THAT(status_.back().text, StartsWith("File not found : nothere.bin ("));
+  EXPECT_EQ(status_.back().errcode, 1);
   EXPECT_FALSE(Exists(dir_.File("nothere.bin")));
+}
+
+TEST_F(FtpDownloadTest, DownloadsAreCheckedAgainstTheirEntry) {
+  ASSERT_EQ(engine_.StartConnection(), 0);
+  ASSERT_EQ(engine_.FTPConnect(), 0);
+  const std::string sha = testing::Sha256Sum(root_.path() + "/top.txt");
+  WriteFile(dir_.File("top.txt"), "old");
+  std::string wrong = sha;
+  wrong[0] = wrong[0] == '0' ? '1' : '0';
+  EXPECT_FALSE(engine_.DownloadFile("top.txt", false, dir_.path() + "/", {0, -1, wrong}));
+  EXPECT_EQ(status_.back().text,
+            testing::Refusal("top.txt",
+                             "its SHA-256 is " + sha + ", not the " + wrong + " its entry gives)"));
+  EXPECT_EQ(ReadFile(dir_.File("top.txt")), "old");
+  EXPECT_TRUE(engine_.DownloadFile("top.txt", false, dir_.path() + "/", {9, -1, sha}));
+  EXPECT_EQ(ReadFile(dir_.File("top.txt")), "top level");
 }
 
 TEST_F(FtpDownloadTest, WrongPasswordGivesNoConnection) {

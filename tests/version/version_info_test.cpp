@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "support/temp_dir.h"
 #include "version/pe_builder.h"
 #include "version/version_info.h"
@@ -102,6 +104,16 @@ TEST(VersionInfoTest, FilesWithoutVersionResource) {
   auto image = testing::BuildPeWithVersion(BuildVersionBlock(SampleResource()));
   image.resize(0x220);
   EXPECT_FALSE(FindVersionBlockInPe(image).has_value());
+}
+
+TEST(VersionInfoTest, OnlyRegularFilesAreRead) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // no writer: open() would wait
+  for (const std::string& path : {dir / "fifo", std::string("/dev/zero")}) {
+    std::string err;
+    EXPECT_FALSE(ReadVersionResource(path, &err).has_value());
+    EXPECT_EQ(err, "\"" + path + "\" is not a readable file.");
+  }
 }
 
 TEST(VersionInfoTest, WrongSignatureIsNoVersion) {
