@@ -6,13 +6,18 @@
 #include <span>
 #include <string>
 
-/// SHA-256 over bytes fed in pieces, for the hashes in the recovery report. A saver can
-/// feed each chunk as it writes it and take the digest when the file is closed.
+struct evp_md_ctx_st;
+
+/// SHA-256 over bytes fed in pieces, for the hashes in the recovery report (OpenSSL's digest).
+/// A saver can feed each chunk as it writes it and take the digest when the file is closed.
 class Sha256 {
  public:
   using Digest = std::array<std::uint8_t, 32>;
 
-  Sha256() { Reset(); }
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
   /// Forgets everything fed so far.
   void Reset();
   /// Feeds the next bytes of the message.
@@ -27,12 +32,7 @@ class Sha256 {
   [[nodiscard]] static std::string Hex(const Digest& digest);
 
  private:
-  void Block(const std::uint8_t* block);
-
-  std::array<std::uint32_t, 8> state_{};
-  std::array<std::uint8_t, 64> pending_{};
-  std::size_t pending_size_ = 0;
-  std::uint64_t length_ = 0;  ///< bytes fed
+  evp_md_ctx_st* ctx_;
 };
 
 /// The hex SHA-256 of a file's bytes as they are on disk, and how many there were; false
