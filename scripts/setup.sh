@@ -17,6 +17,8 @@ packages=(
   dosfstools mtools imagemagick ghostscript zip arj tar sox python3 bc
   # failing-disk tests (a FUSE file system of the tests' own) and the recovery report
   libfuse3-dev fuse3 libxml2-dev libxml2-utils
+  # forensic image formats: Expert Witness (E01) through libewf, and its tools for the tests
+  libewf-dev ewf-tools
   # the real-ends corpus: more real tools
   ffmpeg lhasa
   # compound documents (DOC, XLS, PPT) written by a real office suite
