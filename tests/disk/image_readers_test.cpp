@@ -52,6 +52,10 @@ class DamagedExpertWitness : public testing::Test {
 
 TEST_F(DamagedExpertWitness, ABadChunkReadsAsUnreadableSectorsAndTheRestAsStored) {
   ASSERT_TRUE(IsExpertWitnessFile(dir_ / "disk.E01"));
+  for (const char* name : {"a.E01", "a.e07", "a.EAB", "a.Ex01", "a.s01"})
+    EXPECT_TRUE(HasExpertWitnessName(name)) << name;
+  for (const char* name : {"a.img", "a.E1", "a.E001", "a.001", "E01"})
+    EXPECT_FALSE(HasExpertWitnessName(name)) << name;
   std::string err;
   auto reader = OpenSectorReader(dir_ / "disk.E01", &err);
   ASSERT_NE(reader, nullptr) << err;

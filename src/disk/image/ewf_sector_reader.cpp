@@ -8,9 +8,11 @@
 #include <libewf.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 
@@ -119,6 +121,16 @@ class EwfSectorReader final : public SectorReader {
 };
 
 }  // namespace
+
+bool HasExpertWitnessName(const std::string& path) {
+  const std::string ext = std::filesystem::path(path).extension().string();
+  auto alnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+  auto is = [](char c, char lower) { return std::tolower(static_cast<unsigned char>(c)) == lower; };
+  // .E01 ... .E99, .EAA ... (segments past 99), .Ex01 (EWF2), .s01 (SMART).
+  if (ext.size() == 4)
+    return (is(ext[1], 'e') || is(ext[1], 's')) && alnum(ext[2]) && alnum(ext[3]);
+  return ext.size() == 5 && is(ext[1], 'e') && is(ext[2], 'x') && alnum(ext[3]) && alnum(ext[4]);
+}
 
 bool IsExpertWitnessFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);

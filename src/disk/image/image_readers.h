@@ -13,6 +13,11 @@
 std::unique_ptr<SectorReader> OpenDeviceReader(const std::string& path, std::string* err,
                                                int* error_number);
 
+/// True when `path` is named as Expert Witness segments are: .E01 ... .E99, .EAA ...,
+/// .Ex01, .s01 (any case). Only such files are looked into, so that opening any other
+/// source reads nothing from it.
+[[nodiscard]] bool HasExpertWitnessName(const std::string& path);
+
 /// True when the file at `path` begins with the Expert Witness (EWF, E01) signature.
 [[nodiscard]] bool IsExpertWitnessFile(const std::string& path);
 
