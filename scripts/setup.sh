@@ -11,12 +11,16 @@ packages=(
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core
   qt6-image-formats-plugins  # TIFF and more for the found-file preview
+  # the command line: argument parsing and JSON output
+  libcli11-dev nlohmann-json3-dev
   # live update
   libcurl4-openssl-dev libssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files
   dosfstools mtools imagemagick ghostscript zip arj tar sox python3 bc
   # failing-disk tests (a FUSE file system of the tests' own) and the recovery report
   libfuse3-dev fuse3 libxml2-dev libxml2-utils
+  # forensic image formats: Expert Witness (E01) through libewf, and its tools for the tests
+  libewf-dev ewf-tools
   # the real-ends corpus: more real tools
   ffmpeg lhasa
   # compound documents (DOC, XLS, PPT) written by a real office suite

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "cli/source.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,9 +15,39 @@ inline constexpr int kExitSaveFailed = 3;
 /// The command line as typed, for the recovery report.
 void SetCommandLine(std::string line);
 
-int RunTypes(std::vector<std::string>& args);
-int RunInfo(std::vector<std::string>& args);
-int RunDrives(std::vector<std::string>& args);
-int RunScanCommand(std::vector<std::string>& args);
-int RunRecoverCommand(std::vector<std::string>& args);
-int RunDump(std::vector<std::string>& args);
+/// What each subcommand was given, as the argument parser filled it in. Numbers stay
+/// text until the command checks them, so that every refusal names the value typed.
+struct DrivesArgs {
+  std::vector<std::string> images;
+  bool details = false;
+  std::string format = "table";
+};
+
+struct ScanArgs {
+  SourceArgs source;
+  std::string format = "table";
+  bool real_ends = false;
+  std::optional<std::string> retry_passes;
+  std::string bad_map;
+};
+
+struct RecoverArgs {
+  ScanArgs scan;
+  std::string out_dir;
+  std::string types;
+  std::string max_mb = "20";
+  bool no_report = false;
+};
+
+struct DumpArgs {
+  SourceArgs source;
+  std::optional<std::string> lba;
+  std::optional<std::string> count;
+};
+
+int RunTypes();
+int RunInfo(const SourceArgs& source);
+int RunDrives(const DrivesArgs& args);
+int RunScanCommand(const ScanArgs& args);
+int RunRecoverCommand(const RecoverArgs& args);
+int RunDump(const DumpArgs& args);

@@ -1,14 +1,13 @@
 // `trawlex drives`: the drive list the window's first page shows.
 
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "cli/json_output.h"
 #include "disk/drive_details.h"
 #include "disk/drive_list.h"
 
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -66,57 +65,40 @@ void PrintTsv(const std::vector<DriveRow>& rows, bool details, const std::string
 
 void PrintJson(const std::vector<DriveRow>& rows, bool details, const std::string& separator,
                const std::string& err) {
-  std::ostringstream out;
-  out << "{\"drives\":[";
-  bool first = true;
+  Json list = Json::array();
   for (const DriveRow& row : rows) {
-    out << (first ? "" : ",") << "{\"physical_id\":" << row.disk.DriveNumber()
-        << ",\"caption\":" << JsonString(row.caption) << ",\"path\":" << JsonString(row.path)
-        << ",\"sectors\":" << row.disk.SectorCount()
-        << ",\"readable\":" << (row.Readable() ? "true" : "false");
-    if (!row.Readable()) out << ",\"error\":" << JsonString(row.open_error_text);
+    Json drive;
+    drive["physical_id"] = row.disk.DriveNumber();
+    PutText(drive, "caption", row.caption);
+    PutText(drive, "path", row.path);
+    drive["sectors"] = row.disk.SectorCount();
+    drive["readable"] = row.Readable();
+    if (!row.Readable()) PutText(drive, "error", row.open_error_text);
     if (details) {
       const DriveDetails d = DriveDetailTexts(row.disk, separator);
-      out << ",\"details\":{\"drive_type\":" << JsonString(d.type)
-          << ",\"drive_model\":" << JsonString(d.model)
-          << ",\"physical_id\":" << JsonString(d.physical_id)
-          << ",\"bytes_per_sector\":" << JsonString(d.bytes_per_sector)
-          << ",\"capacity\":" << JsonString(d.capacity) << "}";
+      Json fields;
+      PutText(fields, "drive_type", d.type);
+      PutText(fields, "drive_model", d.model);
+      PutText(fields, "physical_id", d.physical_id);
+      PutText(fields, "bytes_per_sector", d.bytes_per_sector);
+      PutText(fields, "capacity", d.capacity);
+      drive["details"] = std::move(fields);
     }
-    out << "}";
-    first = false;
+    list.push_back(std::move(drive));
   }
-  out << "],\"complete\":" << (err.empty() ? "true" : "false") << "}\n";
-  std::fputs(out.str().c_str(), stdout);
+  Json doc;
+  doc["drives"] = std::move(list);
+  doc["complete"] = err.empty();
+  WriteJson(doc);
+  std::fputc('\n', stdout);
 }
 
 }  // namespace
 
-int RunDrives(std::vector<std::string>& args) {
-  bool details = false;
-  std::string format = "table";
-  std::vector<std::string> images;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--details") {
-      details = true;
-    } else if (args[i] == "--format") {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "trawlex drives: --format needs table, tsv or json\n");
-        return kExitUsage;
-      }
-      format = args[++i];
-      if (format != "table" && format != "tsv" && format != "json") {
-        std::fprintf(stderr, "trawlex drives: unknown format '%s': use table, tsv or json\n",
-                     format.c_str());
-        return kExitUsage;
-      }
-    } else if (args[i].starts_with("-") && args[i] != "-") {
-      std::fprintf(stderr, "trawlex drives: unexpected argument '%s'\n", args[i].c_str());
-      return kExitUsage;
-    } else {
-      images.push_back(args[i]);
-    }
-  }
+int RunDrives(const DrivesArgs& args) {
+  const bool details = args.details;
+  const std::string& format = args.format;
+  const std::vector<std::string>& images = args.images;
   DriveTable& table = DefaultDriveTable();
   std::vector<int> image_drives;
   for (const std::string& image : images) image_drives.push_back(table.RegisterImage(image));

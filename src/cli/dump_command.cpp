@@ -18,26 +18,13 @@ constexpr int kBytesPerLine = 16;
 constexpr std::uint64_t kMaxSector =
     static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / kSectorSize;
 
-/// Takes `--name VALUE` out of `args` as a whole number; false with `err` set on bad input.
-bool TakeNumber(std::vector<std::string>& args, const std::string& name, std::uint64_t& value,
-                bool& found, std::string* err) {
-  found = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != name) continue;
-    if (i + 1 >= args.size()) {
-      *err = name + " needs a number";
-      return false;
-    }
-    const std::string& text = args[i + 1];
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-      *err = "'" + text + "' is not a valid number for " + name;
-      return false;
-    }
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
-               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    found = true;
-    return true;
+/// `text` as the whole number `name` takes; false with `err` set when it is not one.
+bool ParseNumber(const std::string& text, const std::string& name, std::uint64_t& value,
+                 std::string* err) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+    *err = "'" + text + "' is not a valid number for " + name;
+    return false;
   }
   return true;
 }
@@ -54,23 +41,19 @@ void PrintSector(std::uint64_t lba, const std::uint8_t* bytes) {
 
 }  // namespace
 
-int RunDump(std::vector<std::string>& args) {
+int RunDump(const DumpArgs& args) {
   std::string err;
   std::uint64_t lba = 0;
   std::uint64_t count = 1;
-  bool has_lba = false;
-  bool has_count = false;
-  if (!TakeNumber(args, "--lba", lba, has_lba, &err) ||
-      !TakeNumber(args, "--count", count, has_count, &err)) {
-    std::fprintf(stderr, "trawlex dump: %s\n", err.c_str());
-    return kExitUsage;
+  const SourceArgs& source = args.source;
+  if (!args.lba) {
+    err = "--lba N is required";
+  } else if (ParseNumber(*args.lba, "--lba", lba, &err) &&
+             (!args.count || ParseNumber(*args.count, "--count", count, &err))) {
+    if (count == 0) err = "--count must be at least 1";
+    if (err.empty() && lba > kMaxSector) err = "sector " + std::to_string(lba) + " is out of range";
   }
-  if (!has_lba) err = "--lba N is required";
-  if (err.empty() && has_count && count == 0) err = "--count must be at least 1";
-  if (err.empty() && lba > kMaxSector) err = "sector " + std::to_string(lba) + " is out of range";
-  SourceArgs source;
-  if (err.empty() && ParseSource(args, source, &err) && !args.empty())
-    err = "unexpected argument '" + args[0] + "'";
+  if (err.empty()) CheckSource(source, &err);
   if (!err.empty()) {
     std::fprintf(stderr, "trawlex dump: %s\n", err.c_str());
     return kExitUsage;

@@ -8,22 +8,16 @@
 #include <cstdio>
 #include <memory>
 
-int RunTypes(std::vector<std::string>& args) {
-  if (!args.empty()) {
-    std::fprintf(stderr, "trawlex types: unexpected argument '%s'\n", args[0].c_str());
-    return kExitUsage;
-  }
+int RunTypes() {
   for (int i = 0; i < kFileTypeCount; ++i)
     std::printf("%2d  %-8s %s\n", i, std::string(FileTypeTag(i)).c_str(),
                 std::string(kFileTypes[static_cast<std::size_t>(i)].description).c_str());
   return kExitDone;
 }
 
-int RunInfo(std::vector<std::string>& args) {
-  SourceArgs source;
+int RunInfo(const SourceArgs& source) {
   std::string err;
-  if (!ParseSource(args, source, &err) || !args.empty()) {
-    if (err.empty()) err = "unexpected argument '" + args[0] + "'";
+  if (!CheckSource(source, &err)) {
     std::fprintf(stderr, "trawlex info: %s\n", err.c_str());
     return kExitUsage;
   }

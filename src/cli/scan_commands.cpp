@@ -1,7 +1,7 @@
 // `trawlex scan` and `trawlex recover`: the same engine calls the window makes.
 
 #include "cli/commands.h"
-#include "cli/json_text.h"
+#include "cli/json_output.h"
 #include "cli/source.h"
 #include "detect/file_catalogue.h"
 #include "detect/file_end.h"
@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -105,10 +106,180 @@ bool RunAbandonable(const CancelToken& cancel, Work work) {
   std::_Exit(written ? code : kExitSaveFailed);
 }
 
-/// A progress line on stderr while the scan runs, when stderr is a terminal.
+/// How long `seconds` is, as H:MM:SS or M:SS.
+std::string Duration(double seconds) {
+  const auto total = static_cast<long long>(seconds);
+  char text[32];
+  if (total >= 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60,
+                  total % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+  return text;
+}
+
+/// Which way the scan ended, as JSON names it.
+const char* EndName(ScanEnd end) {
+  switch (end) {
+    case ScanEnd::kCompleted:
+      return "completed";
+    case ScanEnd::kStopped:
+      return "stopped";
+    default:
+      return "source lost";
+  }
+}
+
+/// Writes the found files of `scan --format tsv|json` as the scan closes them, in disk
+/// order, so that no list of them is built for the output. The retry passes over the
+/// sectors skipped after read errors may size again the files that end near them, so a
+/// record is written only once it ends well before the first skipped sector and before
+/// the part of the disk not yet examined; what is left waits for the end of the scan
+/// and is then written from the found list as the retries left it.
+class RecordStream {
+ public:
+  RecordStream(std::string format, bool real_ends)
+      : format_(std::move(format)), real_ends_(real_ends) {}
+
+  [[nodiscard]] bool Enabled() const { return format_ == "tsv" || format_ == "json"; }
+
+  void Begin() {
+    if (format_ == "tsv")
+      std::fputs(real_ends_ ? "lba\tsize\ttype\tname\tend\n" : "lba\tsize\ttype\tname\n", stdout);
+    else if (format_ == "json")
+      std::fputs("{\"files\":[", stdout);
+  }
+
+  void Add(const TfileExt& f) {
+    std::lock_guard lock(mutex_);
+    if (finished_) return;
+    pending_.push_back(f);
+    FlushLocked();
+  }
+  /// Every sector before `lba` has been examined.
+  void Reached(std::uint64_t lba) {
+    std::lock_guard lock(mutex_);
+    front_ = std::max(front_, lba);
+    FlushLocked();
+  }
+  void Skipped(std::uint64_t lba) {
+    std::lock_guard lock(mutex_);
+    first_skipped_ = std::min(first_skipped_, lba);
+  }
+
+  /// Writes the records not yet written, from `rows`, and closes the output.
+  void Finish(const FoundTypeRows& rows, const ScanSummary& s) {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    pending_.clear();
+    // Each row is in disk order: merge them from the first record not yet written.
+    std::array<std::size_t, kFileTypeCount> next{};
+    std::array<std::size_t, kFileTypeCount> count{};
+    for (int k = 0; k < rows.size(); ++k) {
+      const auto i = static_cast<std::size_t>(k);
+      count[i] = rows[k].Count();
+      std::size_t lo = 0, hi = count[i];
+      while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (written_any_ && rows[k].At(mid).LBA <= last_lba_)
+          lo = mid + 1;
+        else
+          hi = mid;
+      }
+      next[i] = lo;
+    }
+    for (;;) {
+      int best = -1;
+      TfileExt record;
+      for (int k = 0; k < rows.size(); ++k) {
+        const auto i = static_cast<std::size_t>(k);
+        if (next[i] >= count[i]) continue;
+        const TfileExt candidate = rows[k].At(next[i]);
+        if (best < 0 || candidate.LBA < record.LBA) {
+          best = k;
+          record = candidate;
+        }
+      }
+      if (best < 0) break;
+      ++next[static_cast<std::size_t>(best)];
+      Write(record);
+    }
+    if (format_ != "json") return;
+    Json tail;
+    Json counts = Json::object();
+    for (int k = 0; k < rows.size(); ++k)
+      if (rows[k].Count() > 0) counts[std::string(rows[k].TypeName())] = rows[k].Count();
+    tail["counts"] = std::move(counts);
+    tail["sectors"] = s.examined;
+    tail["total_sectors"] = s.total_sectors;
+    tail["unreadable"] = s.unreadable;
+    tail["skipped"] = s.skipped;
+    tail["retried"] = s.retried;
+    tail["seconds"] = s.seconds;
+    tail["end"] = EndName(s.reason);
+    PutText(tail, "message", s.error);
+    // The fields after "files" are the rest of the one object the output is.
+    std::fputs("],", stdout);
+    const std::string text = tail.dump();
+    std::fwrite(text.data() + 1, 1, text.size() - 1, stdout);
+    std::fputc('\n', stdout);
+  }
+
+ private:
+  /// Sectors around a skipped area whose files the retries may size again.
+  static constexpr std::uint64_t kMargin = 16;
+
+  void FlushLocked() {
+    const std::uint64_t limit = std::min(front_, first_skipped_);
+    while (!pending_.empty()) {
+      const TfileExt& f = pending_.front();
+      const std::uint64_t end = f.LBA + (f.Size + 511) / 512;
+      if (end + kMargin >= limit) break;
+      Write(f);
+      pending_.pop_front();
+    }
+  }
+
+  void Write(const TfileExt& f) {
+    written_any_ = true;
+    last_lba_ = f.LBA;
+    if (format_ == "tsv") {
+      std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(f.LBA),
+                  static_cast<unsigned long long>(f.Size), std::string(f.FileType()).c_str(),
+                  f.FileName().c_str());
+      if (real_ends_) std::printf("\t%s", std::string(EndReasonName(f.End)).c_str());
+      std::fputc('\n', stdout);
+      return;
+    }
+    Json record;
+    record["lba"] = f.LBA;
+    record["size"] = f.Size;
+    record["type"] = std::string(f.FileType());
+    record["name"] = f.FileName();
+    if (real_ends_) record["end"] = std::string(EndReasonName(f.End));
+    if (!first_) std::fputc(',', stdout);
+    first_ = false;
+    WriteJson(record);
+  }
+
+  std::mutex mutex_;
+  std::string format_;
+  bool real_ends_;
+  bool first_ = true;
+  bool finished_ = false;
+  bool written_any_ = false;
+  std::uint64_t last_lba_ = 0;
+  std::uint64_t front_ = 0;
+  std::uint64_t first_skipped_ = ~std::uint64_t{0};
+  std::deque<TfileExt> pending_;
+};
+
+/// Follows the scan: a progress line on stderr (percent, MB/s, time taken and left)
+/// when stderr is a terminal, and the found files handed to the record stream.
 class ProgressLine final : public ScanObserver {
  public:
-  ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+  explicit ProgressLine(RecordStream* stream)
+      : enabled_(::isatty(STDERR_FILENO) == 1), stream_(stream) {}
   void ScanStarted(std::uint64_t total) override {
     total_ = total;
     started_ = std::chrono::steady_clock::now();
@@ -119,14 +290,24 @@ class ProgressLine final : public ScanObserver {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     const double mb_per_s = seconds > 0 ? static_cast<double>(lba) * 512 / 1e6 / seconds : 0;
-    const double left =
-        lba > 0 ? seconds * static_cast<double>(total_ - lba) / static_cast<double>(lba) : 0;
-    std::fprintf(stderr, "\r%5.1f%%  %8.1f MB/s  %d:%02d left   ",
+    const std::string left =
+        lba > 0 ? Duration(seconds * static_cast<double>(total_ - lba) / static_cast<double>(lba))
+                : std::string("--:--");
+    std::fprintf(stderr, "\r%5.1f%%  %8.1f MB/s  %s elapsed  %s left   ",
                  100.0 * static_cast<double>(lba) / static_cast<double>(total_), mb_per_s,
-                 static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+                 Duration(seconds).c_str(), left.c_str());
+  }
+  void ChunkDone(std::uint64_t chunk, std::uint64_t) override {
+    if (stream_) stream_->Reached((chunk + 1) * kChunkSectors);
+  }
+  void SectorsSkipped(std::uint64_t lba) override {
+    if (stream_) stream_->Skipped(lba);
+  }
+  void RecordAppended(int, const TfileExt& file) override {
+    if (stream_) stream_->Add(file);
   }
   void ScanEnded(const ScanSummary&) override {
-    if (enabled_) std::fprintf(stderr, "\r%60s\r", "");
+    if (enabled_) std::fprintf(stderr, "\r%79s\r", "");
   }
   void FileStartFound(int row, std::size_t row_count, std::uint64_t found) override {
     row_starts_[static_cast<std::size_t>(row)].store(row_count, std::memory_order_relaxed);
@@ -145,24 +326,13 @@ class ProgressLine final : public ScanObserver {
 
  private:
   bool enabled_;
+  RecordStream* stream_;
   std::array<std::atomic<std::size_t>, kFileTypeCount> row_starts_{};
   std::atomic<std::uint64_t> examined_{0};
   std::atomic<std::uint64_t> found_{0};
   std::uint64_t total_ = 0;
   std::chrono::steady_clock::time_point started_;
 };
-
-/// Every found file, in scan order.
-std::vector<TfileExt> AllFiles(const FoundTypeRows& rows) {
-  std::vector<TfileExt> files;
-  for (int k = 0; k < rows.size(); ++k) {
-    auto row = rows[k].Files();
-    files.insert(files.end(), row.begin(), row.end());
-  }
-  std::sort(files.begin(), files.end(),
-            [](const TfileExt& a, const TfileExt& b) { return a.LBA < b.LBA; });
-  return files;
-}
 
 /// `started`: the count per row, when it is not the rows' own (a scan left behind).
 void PrintTable(const FoundTypeRows& rows, const ScanSummary& s,
@@ -184,111 +354,17 @@ void PrintTable(const FoundTypeRows& rows, const ScanSummary& s,
                 static_cast<unsigned long long>(s.unreadable));
 }
 
-/// Which way the scan ended, as JSON names it.
-const char* EndName(ScanEnd end) {
-  switch (end) {
-    case ScanEnd::kCompleted:
-      return "completed";
-    case ScanEnd::kStopped:
-      return "stopped";
-    default:
-      return "source lost";
-  }
-}
-
-void PrintTsv(const FoundTypeRows& rows, bool real_ends) {
-  std::printf(real_ends ? "lba\tsize\ttype\tname\tend\n" : "lba\tsize\ttype\tname\n");
-  for (const TfileExt& f : AllFiles(rows)) {
-    std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(f.LBA),
-                static_cast<unsigned long long>(f.Size), std::string(f.FileType()).c_str(),
-                f.FileName().c_str());
-    if (real_ends) std::printf("\t%s", std::string(EndReasonName(f.End)).c_str());
-    std::printf("\n");
-  }
-}
-
-void PrintJson(const FoundTypeRows& rows, const ScanSummary& s, bool real_ends) {
-  std::ostringstream out;
-  out << "{\"files\":[";
-  bool first = true;
-  for (const TfileExt& f : AllFiles(rows)) {
-    out << (first ? "" : ",") << "{\"lba\":" << f.LBA << ",\"size\":" << f.Size
-        << ",\"type\":" << JsonString(f.FileType()) << ",\"name\":" << JsonString(f.FileName());
-    if (real_ends) out << ",\"end\":" << JsonString(EndReasonName(f.End));
-    out << "}";
-    first = false;
-  }
-  out << "],\"counts\":{";
-  first = true;
-  for (int k = 0; k < rows.size(); ++k) {
-    if (rows[k].Count() == 0) continue;
-    out << (first ? "" : ",") << JsonString(rows[k].TypeName()) << ":" << rows[k].Count();
-    first = false;
-  }
-  out << "},\"sectors\":" << s.examined << ",\"total_sectors\":" << s.total_sectors
-      << ",\"unreadable\":" << s.unreadable << ",\"skipped\":" << s.skipped
-      << ",\"retried\":" << s.retried << ",\"seconds\":" << s.seconds
-      << ",\"end\":" << JsonString(EndName(s.reason)) << ",\"message\":" << JsonString(s.error)
-      << "}\n";
-  std::fputs(out.str().c_str(), stdout);
-}
-
-/// Takes `--name VALUE` out of `args`; false when the flag is there without a value.
-bool TakeOption(std::vector<std::string>& args, const std::string& name, std::string& value) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != name) continue;
-    if (i + 1 >= args.size()) return false;
-    value = args[i + 1];
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
-               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    return true;
-  }
-  return true;
-}
-
-/// Takes a flag without a value out of `args`; true when it was there.
-bool TakeFlag(std::vector<std::string>& args, const std::string& name) {
-  const auto it = std::find(args.begin(), args.end(), name);
-  if (it == args.end()) return false;
-  args.erase(it);
-  return true;
-}
-
-/// The scan options both commands take: `--real-ends`, and the failing-disk options
-/// `--retry-passes N` and `--bad-map FILE`.
-struct ScanFlags {
-  bool real_ends = false;
-  std::optional<std::uint32_t> retry_passes;
-  std::string bad_map;
-};
-
-bool TakeScanFlags(std::vector<std::string>& args, ScanFlags& flags, std::string* err) {
-  flags.real_ends = TakeFlag(args, "--real-ends");
-  std::string passes;
-  if (!TakeOption(args, "--retry-passes", passes) ||
-      !TakeOption(args, "--bad-map", flags.bad_map)) {
-    *err = "an option is missing its value";
-    return false;
-  }
-  if (!passes.empty()) {
-    flags.retry_passes = ParseDecimal(passes);
-    if (!flags.retry_passes) {
-      *err = "'" + passes + "' is not a valid number of retry passes";
-      return false;
-    }
-  }
-  return true;
-}
-
 /// What scan and recover share: the source opened, the scan run with Ctrl-C as Stop.
 struct ScanRun {
+  ScanRun(const std::string& format, bool real_ends) : stream(format, real_ends) {}
   DiskInfo disk;
   FoundTypeRows rows;
   ScanSummary summary;
   std::unique_ptr<SectorReader> reader;
   std::string path;  ///< the disk or image read
   BadSectorMap bad_map;
-  ProgressLine progress;
+  RecordStream stream;  ///< tsv and json: the found files as the scan closes them
+  ProgressLine progress{stream.Enabled() ? &stream : nullptr};
   bool left_behind = false;  ///< the scan is stuck in a read that never returns
 };
 
@@ -322,7 +398,7 @@ int OpenSource(const char* command, const SourceArgs& source, ScanRun& run) {
 /// Scans the opened source. Returns an exit code, kExitDone when the scan ran. A scan
 /// stuck in a disk that stopped answering prints what was found and ends the process.
 int RunScan(const char* command, ScanRun& run, const ScanOptions& options,
-            void (*print_found)(const ScanRun&)) {
+            void (*print_found)(ScanRun&)) {
   CatchStopSignals();
   ScanSummary summary;
   const bool ended = RunAbandonable(g_scan_cancel, [&] {
@@ -349,9 +425,18 @@ int RunScan(const char* command, ScanRun& run, const ScanOptions& options,
   return kExitDone;
 }
 
-/// Loads the bad-sector map named by --bad-map, when there is one.
-bool LoadBadMap(const char* command, const ScanFlags& flags, ScanRun& run, ScanOptions& options) {
-  if (flags.retry_passes) options.retry_passes = static_cast<int>(*flags.retry_passes);
+/// The retry passes and the bad-sector map named by --bad-map, when there is one. False
+/// (said on stderr) on bad input: exit 1.
+bool LoadBadMap(const char* command, const ScanArgs& flags, ScanRun& run, ScanOptions& options) {
+  if (flags.retry_passes) {
+    const std::optional<std::uint32_t> passes = ParseDecimal(*flags.retry_passes);
+    if (!passes) {
+      std::fprintf(stderr, "trawlex %s: '%s' is not a valid number of retry passes\n", command,
+                   flags.retry_passes->c_str());
+      return false;
+    }
+    options.retry_passes = static_cast<int>(std::min<std::uint32_t>(*passes, 1000));
+  }
   if (flags.bad_map.empty()) return true;
   std::string err;
   std::error_code ec;
@@ -365,7 +450,7 @@ bool LoadBadMap(const char* command, const ScanFlags& flags, ScanRun& run, ScanO
 }
 
 /// Writes back the bad-sector map named by --bad-map with what the scan learned.
-bool StoreBadMap(const char* command, const ScanFlags& flags, const ScanRun& run) {
+bool StoreBadMap(const char* command, const ScanArgs& flags, const ScanRun& run) {
   if (flags.bad_map.empty()) return true;
   std::string err;
   if (run.bad_map.Save(flags.bad_map, &err)) return true;
@@ -376,47 +461,34 @@ bool StoreBadMap(const char* command, const ScanFlags& flags, const ScanRun& run
 
 // The found list as each format prints it; a scan left behind prints it the same way.
 std::string g_format = "table";
-bool g_real_ends = false;
 
-void PrintFound(const ScanRun& run) {
-  if (g_format == "tsv") {
-    PrintTsv(run.rows, g_real_ends);
-  } else if (g_format == "json") {
-    PrintJson(run.rows, run.summary, g_real_ends);
-  } else {
+void PrintFound(ScanRun& run) {
+  if (g_format == "table") {
     const std::vector<std::size_t> started = run.progress.Started();
     PrintTable(run.rows, run.summary, run.left_behind ? &started : nullptr);
+  } else {
+    run.stream.Finish(run.rows, run.summary);
   }
 }
 
 }  // namespace
 
-int RunScanCommand(std::vector<std::string>& args) {
-  std::string format = "table", err;
-  ScanFlags flags;
-  if (!TakeOption(args, "--format", format)) err = "--format needs table, tsv or json";
-  SourceArgs source;
-  if (err.empty() && !TakeScanFlags(args, flags, &err)) {
-  } else if (err.empty() && !ParseSource(args, source, &err)) {
-  } else if (err.empty() && !args.empty()) {
-    err = "unexpected argument '" + args[0] + "'";
-  } else if (err.empty() && format != "table" && format != "tsv" && format != "json") {
-    err = "unknown format '" + format + "': use table, tsv or json";
-  }
-  if (!err.empty()) {
+int RunScanCommand(const ScanArgs& args) {
+  std::string err;
+  if (!CheckSource(args.source, &err)) {
     std::fprintf(stderr, "trawlex scan: %s\n", err.c_str());
     return kExitUsage;
   }
-  g_format = format;
-  g_real_ends = flags.real_ends;
-  ScanRun run;
-  if (const int rc = OpenSource("scan", source, run); rc != kExitDone) return rc;
+  g_format = args.format;
+  ScanRun run(args.format, args.real_ends);
+  if (const int rc = OpenSource("scan", args.source, run); rc != kExitDone) return rc;
   ScanOptions options;
-  options.real_ends = flags.real_ends;
-  if (!LoadBadMap("scan", flags, run, options)) return kExitUsage;
+  options.real_ends = args.real_ends;
+  if (!LoadBadMap("scan", args, run, options)) return kExitUsage;
+  run.stream.Begin();
   if (const int rc = RunScan("scan", run, options, PrintFound); rc != kExitDone) return rc;
   PrintFound(run);
-  if (!StoreBadMap("scan", flags, run)) return kExitSaveFailed;
+  if (!StoreBadMap("scan", args, run)) return kExitSaveFailed;
   return run.summary.reason == ScanEnd::kSourceLost ? kExitSourceUnreadable : kExitDone;
 }
 
@@ -498,38 +570,28 @@ void SetCommandLine(std::string line) {
   g_command_line = std::move(line);
 }
 
-int RunRecoverCommand(std::vector<std::string>& args) {
+int RunRecoverCommand(const RecoverArgs& args) {
   const auto started = std::chrono::system_clock::now();
-  std::string out_dir, types, max_mb_text = "20", err;
-  ScanFlags flags;
-  const bool report = !TakeFlag(args, "--no-report");
-  if (!TakeOption(args, "-o", out_dir) || !TakeOption(args, "--types", types) ||
-      !TakeOption(args, "--max-mb", max_mb_text))
-    err = "an option is missing its value";
-  std::optional<std::uint32_t> max_mb;
+  const ScanArgs& flags = args.scan;
+  const std::string& out_dir = args.out_dir;
+  std::string err;
   std::vector<bool> wanted(kFileTypeCount, true);
-  SourceArgs source;
-  if (err.empty()) {
-    max_mb = ParseDecimal(max_mb_text);
-    if (!max_mb)
-      err = "'" + max_mb_text +
-            "' is not a valid integer value (a whole number of MB, 0 for no limit)";
-  }
+  const std::optional<std::uint32_t> max_mb = ParseDecimal(args.max_mb);
+  if (!max_mb)
+    err =
+        "'" + args.max_mb + "' is not a valid integer value (a whole number of MB, 0 for no limit)";
   if (err.empty() && out_dir.empty()) err = "name the folder to save into with -o DIR";
-  if (err.empty() && !types.empty()) ParseTypes(types, wanted, &err);
-  if (err.empty() && !TakeScanFlags(args, flags, &err)) {
-  } else if (err.empty() && !ParseSource(args, source, &err)) {
-  } else if (err.empty() && !args.empty()) {
-    err = "unexpected argument '" + args[0] + "'";
-  }
+  if (err.empty() && !args.types.empty()) ParseTypes(args.types, wanted, &err);
+  if (err.empty()) CheckSource(flags.source, &err);
   if (!err.empty()) {
     std::fprintf(stderr, "trawlex recover: %s\n", err.c_str());
     return kExitUsage;
   }
+  const bool report = !args.no_report;
 
   // The source first: a missing disk leaves no folder behind.
-  ScanRun run;
-  if (const int rc = OpenSource("recover", source, run); rc != kExitDone) return rc;
+  ScanRun run("table", flags.real_ends);
+  if (const int rc = OpenSource("recover", flags.source, run); rc != kExitDone) return rc;
   const SourceIdentity identity = IdentifySource(run.path);
   if (const std::string problem = OutputFolderProblem(identity, ExistingFolder(out_dir));
       !problem.empty()) {

@@ -45,6 +45,8 @@ struct ChunkResult {
   bool lost = false;        ///< the source vanished or ended inside this chunk
   std::string error;
   std::vector<Hit> hits;
+  /// The first sector that did not read at the first try; ~0 when every sector read.
+  std::uint64_t first_unread = ~std::uint64_t{0};
   /// The chunk's bytes, kept for the end finders when real ends are on; handed back
   /// with ChunkPipeline::Recycle.
   std::uint8_t* data = nullptr;
@@ -190,6 +192,8 @@ class ChunkPipeline {
         Detect(buffer, std::size_t{result.valid} * kSectorSize, examined, result.valid, result);
         return result;
       }
+      if (!r.unread.empty())
+        result.first_unread = std::min(result.first_unread, r.unread.front().first);
       have += piece;
       // Sectors whose every byte the detector (and the start checks) may read has arrived.
       const std::size_t need = real_ends_ ? kStartCheckBytes : std::size_t{kDetectReadExtent};
@@ -578,6 +582,7 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
           std::min<std::uint64_t>(readable - first, kChunkSectors + kCheckOverlapSectors) *
           kSectorSize;
       bool stopped = false;
+      if (chunk.first_unread != ~std::uint64_t{0}) observer.SectorsSkipped(chunk.first_unread);
       for (const Hit& hit : chunk.hits) {
         // The stop request is seen before each sector: no find after it is recorded.
         if (cancel.Cancelled()) {

@@ -45,8 +45,12 @@ class ScanObserver {
   virtual void ChunkDone(std::uint64_t /*chunk*/, std::uint64_t /*chunks*/) {}
   /// A file of row `row` starts; `row_count` counts the still-open record too.
   virtual void FileStartFound(int /*row*/, std::size_t /*row_count*/, std::uint64_t /*found*/) {}
-  /// A record was appended to row `row` and is now visible in it.
+  /// A record was appended to row `row` and is now visible in it. Records come in disk
+  /// order; the retry passes may still size again the ones that end near skipped sectors.
   virtual void RecordAppended(int /*row*/, const TfileExt& /*file*/) {}
+  /// Sectors from `lba` on (in the chunk about to be examined) did not read at first and
+  /// will be tried again after the pass; told before the chunk's file starts.
+  virtual void SectorsSkipped(std::uint64_t /*lba*/) {}
   virtual void ScanEnded(const ScanSummary& /*summary*/) {}
 };
 

@@ -99,6 +99,50 @@ class SampleImage(unittest.TestCase):
         self.assertIn("JPG (1)", table.stdout)
         self.assertRegex(table.stdout, r"sectors examined: 65536 of 65536, unreadable: 0, files found: \d+")
 
+    def test_forensic_images_scan_like_the_raw_image(self):
+        raw = run("scan", self.image, "--format", "tsv")
+        self.assertEqual(raw.returncode, 0, raw.stderr)
+        forensic = os.path.join(self.dir, "forensic")
+        os.mkdir(forensic)
+        # A compressed Expert Witness image, and the raw image in pieces.
+        subprocess.run(["ewfacquire", "-u", "-q", "-c", "fast", "-t",
+                        os.path.join(forensic, "sample"), self.image], check=True,
+                       capture_output=True)
+        subprocess.run(["split", "-d", "-a", "3", "--numeric-suffixes=1", "-b", "10000000",
+                        self.image, os.path.join(forensic, "sample.img.")], check=True)
+        self.assertTrue(os.path.exists(os.path.join(forensic, "sample.img.004")))
+        for source in ("sample.E01", "sample.img.001"):
+            path = os.path.join(forensic, source)
+            scanned = run("scan", path, "--format", "tsv")
+            self.assertEqual((scanned.returncode, scanned.stdout), (0, raw.stdout), source)
+            info = run("info", path)
+            self.assertIn("65536", info.stdout, source)
+            dump = run("dump", path, "--lba", "0")
+            self.assertEqual(dump.stdout, run("dump", self.image, "--lba", "0").stdout, source)
+        out = os.path.join(forensic, "recovered")
+        self.assertEqual(run("recover", os.path.join(forensic, "sample.E01"), "-o", out,
+                             "--real-ends").returncode, 0)
+        self.assertGreaterEqual(len(os.listdir(out)), len(self.manifest))
+
+    def test_a_damaged_expert_witness_chunk_reads_as_unreadable_sectors(self):
+        base = os.path.join(self.dir, "damaged")
+        subprocess.run(["ewfacquire", "-u", "-q", "-c", "none", "-b", "64", "-t", base,
+                        self.image], check=True, capture_output=True)
+        # A sector of a file's start: its bytes stand nowhere else in the image.
+        lba = int(run("scan", self.image, "--format", "tsv").stdout.splitlines()[1].split("\t")[0])
+        with open(self.image, "rb") as f:
+            f.seek(lba * 512)
+            sector = f.read(512)
+        with open(base + ".E01", "r+b") as f:
+            data = f.read()
+            at = data.find(sector)
+            self.assertGreater(at, 0)
+            f.seek(at + 100)
+            f.write(bytes([data[at + 100] ^ 0xFF]))
+        doc = json.loads(run("scan", base + ".E01", "--format", "json").stdout)
+        self.assertEqual((doc["end"], doc["unreadable"]), ("completed", 64))
+        self.assertEqual(doc["sectors"], 65536)
+
     def test_recover_chosen_types_with_a_limit(self):
         out = os.path.join(self.dir, "only-pictures")
         result = run("recover", self.image, "-o", out, "--types", "JPG,TIF", "--max-mb", "1")

@@ -80,4 +80,43 @@ TEST(HungSource, CtrlCEndsAScanStuckInADeadDiskAndPrintsWhatWasFound) {
   EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
+// tsv and json are written as the scan goes; the files near sectors skipped after a read
+// error wait for the retries. Whatever waited, the output is the list a scan of the same
+// disk with those sectors blank gives, each file once and in disk order.
+TEST(StreamedOutput, FilesAroundUnreadableSectorsComeOnceAndInOrder) {
+  TempDir dir;
+  std::vector<std::uint8_t> bytes(12u << 20);
+  for (std::size_t lba = 0; lba < bytes.size() / 512; lba += 97) {
+    bytes[lba * 512] = 0xFF, bytes[lba * 512 + 1] = 0xD8, bytes[lba * 512 + 2] = 0xFF;
+    bytes[lba * 512 + 3] = 0xE0;
+  }
+  WriteFile(dir / "disk.img", bytes);
+  std::fill(bytes.begin() + 9000 * 512, bytes.begin() + 9300 * 512, 0);
+  std::fill(bytes.begin() + 20000 * 512, bytes.begin() + 20001 * 512, 0);
+  WriteFile(dir / "blank.img", bytes);
+  FailingDisk disk(dir / "disk.img", {.loop = false});
+  if (!disk.Ready()) GTEST_SKIP() << disk.Why();
+  disk.Control("fail 9000-9299 EIO\nfail 20000 EIO\n");
+  for (const char* format : {"tsv", "json"}) {
+    auto scan = [&](const std::string& image, const std::string& name) {
+      const pid_t pid = Start({"scan", image, "--format", format}, dir / name, dir / "err");
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Text(dir / "err");
+      return Text(dir / name);
+    };
+    const std::string failing = scan(disk.Path(), "failing"),
+                      blank = scan(dir / "blank.img", "blank");
+    if (std::string(format) == "tsv") {
+      EXPECT_EQ(failing, blank);
+      EXPECT_GT(std::count(blank.begin(), blank.end(), '\n'), 200);
+    } else {
+      // Beyond the files, the counts of unreadable and retried sectors differ.
+      EXPECT_EQ(failing.substr(0, failing.find("counts")), blank.substr(0, blank.find("counts")));
+      EXPECT_NE(failing.find("\"unreadable\":301"), std::string::npos)
+          << failing.substr(failing.find("counts"));
+    }
+  }
+}
+
 }  // namespace

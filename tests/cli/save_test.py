@@ -106,8 +106,10 @@ class Output(WithImage):
                                 capture_output=True)
         self.assertEqual(result.returncode, 0, result.stderr)
         text = result.stdout.decode("utf-8")  # valid UTF-8 as a whole
-        paths = [row["path"] for row in json.loads(text)["drives"] if "path" in row]
-        self.assertIn(odd.decode("latin-1").replace("\xc3\xa9", "\xe9"), paths)
+        row = [r for r in json.loads(text)["drives"] if "path_bytes" in r][-1]
+        # Each byte outside valid UTF-8 shows as U+FFFD; the exact bytes stand beside.
+        self.assertEqual(row["path"], odd.decode("utf-8", "replace"))
+        self.assertEqual(bytes.fromhex(row["path_bytes"]), odd)
 
 
 class Save(WithImage):

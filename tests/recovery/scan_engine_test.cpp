@@ -144,6 +144,87 @@ TEST(ScanDisk, TagsOutsideTheCatalogueNeitherCountNorCloseTheOpenFile) {
   EXPECT_EQ(f.rows[kJpg].At(0).Size, 9u * 512u);
 }
 
+TEST(ScanDisk, EveryDetectorStepStartsAFileOfItsCatalogueRow) {
+  // One planted start per step of the detector's chain, 8 sectors apart so the steps
+  // that look into later sectors (compound documents) see only their own bytes. An
+  // empty tag: recognised by the detector, but of no catalogue row.
+  using Puts = std::vector<std::pair<std::size_t, std::string>>;
+  const std::string ole("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+  auto utf16 = [](const std::string& text) {
+    std::string out;
+    for (char c : text) out += std::string{c, '\0'};
+    return out;
+  };
+  const std::vector<std::pair<std::string, Puts>> steps = {
+      {"EXE", {{0, "MZ"}}},
+      {"GIF", {{0, "GIF89a"}}},
+      {"PNG", {{0, "\x89PNG\r\n\x1A\n"}}},
+      {"JPG", {{0, "\xFF\xD8\xFF\xE0"}}},
+      {"BMP", {{0, "BM"}}},
+      {"TIF", {{0, std::string("II*\0", 4)}}},
+      {"RTF", {{0, "{\\rtf1"}}},
+      {"XML", {{0, "<?xml "}}},
+      {"HTML", {{0, "<html>"}}},
+      {"DOC", {{0, ole}, {512, "\xEC\xA5\xC1"}}},
+      {"XLS", {{0, ole}, {512, std::string("\x09\x08\x10\0", 4)}}},
+      {"VSD", {{0, ole}, {1152, utf16("VisioDocument")}}},
+      {"PPT", {{0, ole}, {1152, utf16("PowerPoint Document")}}},
+      {"PUB", {{0, ole}, {512, "\xFD\xFF\xFF\xFF\x02"}, {520, "\x03"}}},
+      {"MPP", {{0, ole}, {512, "\xFD\xFF\xFF\xFF\x02"}, {520, "\x08"}}},
+      {"", {{0, ole}}},
+      {"HLP", {{0, std::string("?_\x03\0", 4)}}},
+      {"ZIP", {{0, "PK\x03\x04"}}},
+      {"ARJ", {{0, std::string("\x60\xEA\x22\x00\x1E\x0B\x01\x00\x10\x00\x02", 11)}}},
+      {"RAR", {{0, "Rar!\x1A\x07"}}},
+      {"WPD", {{0, "\xFFWPC"}}},
+      {"PDF", {{0, "%PDF-1.4"}}},
+      {"CRW", {{0, std::string("II\x1A\0\0\0HEAPCCDR", 14)}}},
+      {"CRW", {{250, "Canon EOS-1D"}}},
+      {"WAV", {{0, std::string("RIFF\0\0\0\0WAVE", 12)}}},
+      {"AVI", {{0, std::string("RIFF\0\0\0\0AVI ", 12)}}},
+      {"", {{0, std::string("RIFF\0\0\0\0CDXA", 12)}}},
+      {"MOV", {{4, "moov"}}},
+      {"NEF", {{0, std::string("MM\0\x2B", 4)}, {352, "NIKON"}}},
+      {"MRW", {{0, std::string("\0MRM", 4)}}},
+      {"DCR", {{300, "Kodak"}}},
+      {"RAF", {{508, "Fuji"}}},
+      {"DWG", {{0, "AC1015"}}},
+      {"PSD", {{0, "8BPS"}}},
+      {"DBX", {{0, "\xCF\xAD\x12\xFE\xC5\xFD\x74\x6F"}}},
+      {"PST", {{0, "!BDN"}}},
+      {"DBF", {{0, "\x03\x01\x02\x03\x04\x05\x06\x07"}}},
+      {"TAR", {{0, "file.txt"}, {257, std::string("ustar\0", 6)}}},
+      {"LZH", {{0, "\x24\x10-lh5-"}}},
+      {"MID", {{0, "MThd"}}},
+      {"MDB", {{0, std::string("\0\x01\0\0Standard Jet DB", 19)}}},
+      {"EPSorPS", {{0, "%!PS-Adobe-3.0"}}},
+      {"QDF", {{0, "\xAC\x9E\xBD\x8F"}}},
+      {"PWL", {{0, "\xE3\x82\x85\x96"}}},
+      {"WAV", {{0, std::string("RIFX\0\0\0\0WAVE", 12)}}},
+      {"RAM", {{0, ".ray"}}},
+      {"RM", {{0, ".RMF"}}},
+      {"MPG", {{0, std::string("\0\0\x01\xB3\x01", 5)}}},
+      {"ASF", {{0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11"}}},
+      {"MOV", {{0, "moov"}}},
+  };
+  PlantedDisk disk(8 * steps.size() + 8);
+  std::vector<std::string> expected;
+  std::set<std::string> rows_reached;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    disk.Plant(8 * i, "\x01\x02\x03\x04\x05\x06\x07\x08");  // no sector is blank
+    for (const auto& [offset, bytes] : steps[i].second) disk.Plant(8 * i, bytes, offset);
+    if (steps[i].first.empty()) continue;
+    expected.push_back(steps[i].first + "@" + std::to_string(8 * i));
+    rows_reached.insert(steps[i].first);
+  }
+  ScanFixture f(disk);
+  f.Run();
+  std::vector<std::string> found = Listed(f.rows);
+  for (std::string& entry : found) entry.erase(entry.find(':'));
+  EXPECT_EQ(found, expected);
+  EXPECT_EQ(rows_reached.size(), std::size_t{kFileTypeCount});
+}
+
 TEST(ScanDisk, DetectorSeesTheDiskAcrossChunkBoundaries) {
   // A Word document starting at the last sector of a chunk: its marker lies in the next.
   PlantedDisk disk(4096);

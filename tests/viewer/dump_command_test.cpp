@@ -98,13 +98,13 @@ TEST_F(DumpCommand, RefusesBadArguments) {
     std::string message;
   } cases[] = {
       {image_, "--lba N is required"},
-      {image_ + " --lba", "--lba needs a number"},
+      {image_ + " --lba", "--lba: 1 required TEXT missing"},
       {image_ + " --lba -1", "'-1' is not a valid number for --lba"},
       {image_ + " --lba 12x", "'12x' is not a valid number for --lba"},
       {image_ + " --lba 0 --count 0", "--count must be at least 1"},
       {image_ + " --lba 0 --count many", "'many' is not a valid number for --count"},
       {"--lba 0", "no source given"},
-      {image_ + " --lba 0 extra", "unexpected argument 'extra'"},
+      {image_ + " --lba 0 extra", "not expected: extra"},
   };
   for (const auto& c : cases) {
     const Outcome run = Dump(c.args);

@@ -2,7 +2,7 @@
 // Retries go around the page cache with O_DIRECT, since a buffered read fails a whole
 // cached block (the readahead window) around one bad sector of a block device.
 
-#include "disk/sector_reader.h"
+#include "disk/image/image_readers.h"
 
 #include <algorithm>
 #include <atomic>
@@ -177,7 +177,7 @@ class FileSectorReader final : public SectorReader {
 
 }  // namespace
 
-std::unique_ptr<SectorReader> OpenSectorReader(const std::string& path, std::string* err,
+std::unique_ptr<SectorReader> OpenDeviceReader(const std::string& path, std::string* err,
                                                int* error_number) {
   int ignored = 0;
   int& failure = error_number ? *error_number : ignored;

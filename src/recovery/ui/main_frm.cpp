@@ -474,7 +474,10 @@ void TmainFrm::showDriveDetails(int row) {
 void TmainFrm::btnAddImageClick() {
   const QString path = services_.imageChooser
                            ? services_.imageChooser(this)
-                           : QFileDialog::getOpenFileName(this, QStringLiteral("Add Disk Image"));
+                           : QFileDialog::getOpenFileName(
+                                 this, QStringLiteral("Add Disk Image"), QString(),
+                                 QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso *.E01 "
+                                                "*.e01 *.001);;All files (*)"));
   if (!path.isEmpty()) addImage(path);
 }
 

@@ -1,13 +1,11 @@
-#include "cli/json_text.h"
-
-#include <cstdint>
-#include <cstdio>
+#include "cli/json_output.h"
 
 namespace {
 
 /// The length of the valid UTF-8 sequence at the start of `text`; 0 when there is none.
 std::size_t Utf8Length(std::string_view text) {
   const auto b0 = static_cast<unsigned char>(text[0]);
+  if (b0 < 0x80) return 1;
   std::size_t n = 0;
   std::uint32_t min = 0;
   if (b0 >= 0xC2 && b0 <= 0xDF) {
@@ -35,27 +33,31 @@ std::size_t Utf8Length(std::string_view text) {
 
 }  // namespace
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += static_cast<char>(byte);
-      ++i;
-    } else if (byte >= 0x20 && byte < 0x7F) {
-      out += static_cast<char>(byte);
-      ++i;
-    } else if (const std::size_t n = byte >= 0x80 ? Utf8Length(text.substr(i)) : 0; n > 0) {
-      out.append(text.substr(i, n));
+void PutText(Json& object, const std::string& key, std::string_view text) {
+  std::string valid;
+  bool lossy = false;
+  for (std::size_t i = 0; i < text.size();) {
+    if (const std::size_t n = Utf8Length(text.substr(i)); n > 0) {
+      valid.append(text.substr(i, n));
       i += n;
     } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
+      valid += "\xEF\xBF\xBD";  // U+FFFD
+      lossy = true;
       ++i;
     }
   }
-  return out + "\"";
+  object[key] = std::move(valid);
+  if (!lossy) return;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : text) {
+    hex += kHex[static_cast<unsigned char>(c) >> 4];
+    hex += kHex[static_cast<unsigned char>(c) & 15];
+  }
+  object[key + "_bytes"] = std::move(hex);
+}
+
+bool WriteJson(const Json& value, std::FILE* out) {
+  const std::string text = value.dump();
+  return std::fwrite(text.data(), 1, text.size(), out) == text.size();
 }
