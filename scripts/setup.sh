@@ -11,6 +11,8 @@ packages=(
   # GUI
   qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core
   qt6-image-formats-plugins  # TIFF and more for the found-file preview
+  # help: chmcmd compiles the help file, chmlib reads it
+  fp-utils libchm-dev
   # live update
   libcurl4-openssl-dev libssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files
