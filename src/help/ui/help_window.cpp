@@ -52,7 +52,7 @@ class HelpWindow::Browser : public QTextBrowser {
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("helpWindow"));
   setWindowTitle(QStringLiteral("Help"));
-  resize(900, 640);
+  resize(1000, 680);
 
   auto* toolbar = new QToolBar(this);
   toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -75,7 +75,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   browser_->setOpenLinks(false);
   splitter->setStretchFactor(0, 0);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({260, 640});
+  splitter->setSizes({260, 740});
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
