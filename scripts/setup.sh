@@ -13,6 +13,8 @@ packages=(
   qt6-image-formats-plugins  # TIFF and more for the found-file preview
   # the command line: argument parsing and JSON output
   libcli11-dev nlohmann-json3-dev
+  # help: chmcmd compiles the help file, chmlib reads it
+  fp-utils libchm-dev
   # live update
   libcurl4-openssl-dev libssl-dev libmspack-dev python3-pyftpdlib openssl
   # sample disk image and its files
