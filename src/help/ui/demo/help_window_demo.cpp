@@ -1,5 +1,5 @@
-// help_window_demo [CONTEXT [SCREENSHOT.png [HELPFILE]]]: opens the help window on a context
-// of the help file beside the program (10, the main topic, by default). With a file name it
+// help_window_demo [CONTEXT [SCREENSHOT.png [HELPFILE]]] [-debug]: opens the help window on a
+// context of the help file beside the program (10, the main topic, by default). With a file name it
 // writes a picture of the window there and ends.
 
 #include <QApplication>
@@ -15,7 +15,12 @@ int main(int argc, char** argv) {
   const trawlex::help::HelpStartup help_startup(argc, argv);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Ostrel Trawlex Finder"));
-  const QStringList args = QApplication::arguments();
+  QStringList args = QApplication::arguments();
+  // The debug switches are the help system's, not the demo's.
+  args.removeIf([](const QString& a) {
+    return a.compare(QLatin1String("-debug"), Qt::CaseInsensitive) == 0 ||
+           a.compare(QLatin1String("/debug"), Qt::CaseInsensitive) == 0;
+  });
   const int context = args.size() > 1 ? args[1].toInt() : trawlex::help::kMainHelpContext;
   const QString shot = args.size() > 2 ? args[2] : QString();
   const QString file = args.size() > 3 ? args[3] : DefaultHelpFilePath();
