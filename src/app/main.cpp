@@ -3,6 +3,9 @@
 
 #include "disk/drive_table.h"
 #include "help/about/splash_frm.h"
+#include "help/help_context.h"
+#include "help/help_diagnostics.h"
+#include "help/ui/help_system.h"
 #include "recovery/ui/main_frm.h"
 #include "recovery/ui/process_frm.h"
 #include "recovery/ui/prompter.h"
@@ -17,6 +20,8 @@
 #include <QStandardPaths>
 
 int main(int argc, char** argv) {
+  // The help engine and the start-up diagnostics (debug mode, HHDebug.txt) come first.
+  const trawlex::help::HelpStartup helpStartup(argc, argv);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Ostrel Trawlex Finder"));
 
@@ -38,6 +43,12 @@ int main(int argc, char** argv) {
       QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
 
   TmainFrm mainFrm(std::move(services));
+  // Help requests of the whole program (F1, What's This) go to the help file's topics.
+  HelpSystem help(DefaultHelpFilePath());
+  SetHelpContext(&mainFrm, trawlex::help::kMainHelpContext);
+  mainFrm.setHelpContextOpener(
+      [](int context) { return ShowHelpContext(DefaultHelpFilePath(), context); });
+  mainFrm.setDebugMode(trawlex::help::DebugMode());
   TdebugFrm debugFrm(&mainFrm);
   TForm1 form1(table, mainFrm.scanBuffer(), &mainFrm);
   TFrmSplash splashFrm(QApplication::applicationFilePath(), QApplication::applicationDirPath(),
@@ -51,6 +62,9 @@ int main(int argc, char** argv) {
   mainFrm.setDebugForm(&debugFrm);
   mainFrm.setViewerForm(&form1);
   mainFrm.setSplashForm(&splashFrm);
+  SetHelpContext(&settingsFrm, 60);
+  SetHelpContext(&processFrm, 50);
+  SetHelpContext(&form1, 90);
   // The splash closes itself after about 0.7 s; then the main window shows.
   splashFrm.ShowSplash(true);
   mainFrm.show();
