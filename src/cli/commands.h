@@ -27,6 +27,7 @@ struct ScanArgs {
   SourceArgs source;
   std::string format = "table";
   bool real_ends = false;
+  bool free_space = false;
   std::optional<std::string> retry_passes;
   std::string bad_map;
 };

@@ -47,6 +47,9 @@ void AddFormat(CLI::App& command, std::string& format) {
 void AddScanOptions(CLI::App& command, ScanArgs& args) {
   command.add_flag("--real-ends", args.real_ends,
                    "check each start and end each file where its format says");
+  command.add_flag("--free-space", args.free_space,
+                   "search only the free space of the file systems found (and the space outside "
+                   "them); sectors and names still count from the start of the disk");
   command.add_option("--retry-passes", args.retry_passes,
                      "passes over sectors skipped after read errors (default 2, 0 none)");
   command.add_option("--bad-map", args.bad_map,

@@ -6,9 +6,11 @@
 #include "detect/file_catalogue.h"
 #include "detect/file_end.h"
 #include "disk/drive_list.h"
+#include "disk/free_space.h"
 #include "recovery/dfxml_report.h"
 #include "recovery/file_saver.h"
 #include "recovery/format_size.h"
+#include "recovery/found_place.h"
 #include "recovery/options.h"
 #include "recovery/output_guard.h"
 #include "recovery/scan_engine.h"
@@ -142,6 +144,8 @@ class RecordStream {
       : format_(std::move(format)), real_ends_(real_ends) {}
 
   [[nodiscard]] bool Enabled() const { return format_ == "tsv" || format_ == "json"; }
+  /// Where found files lie on the disk; the whole disk unless set.
+  void SetPlace(const FoundPlace& place) { place_ = place; }
 
   void Begin() {
     if (format_ == "tsv")
@@ -243,19 +247,20 @@ class RecordStream {
   void Write(const TfileExt& f) {
     written_any_ = true;
     last_lba_ = f.LBA;
+    const std::uint64_t disk_lba = place_.DiskLBA(f.LBA);
     if (format_ == "tsv") {
-      std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(f.LBA),
+      std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(disk_lba),
                   static_cast<unsigned long long>(f.Size), std::string(f.FileType()).c_str(),
-                  f.FileName().c_str());
+                  place_.FileName(f).c_str());
       if (real_ends_) std::printf("\t%s", std::string(EndReasonName(f.End)).c_str());
       std::fputc('\n', stdout);
       return;
     }
     Json record;
-    record["lba"] = f.LBA;
+    record["lba"] = disk_lba;
     record["size"] = f.Size;
     record["type"] = std::string(f.FileType());
-    record["name"] = f.FileName();
+    record["name"] = place_.FileName(f);
     if (real_ends_) record["end"] = std::string(EndReasonName(f.End));
     if (!first_) std::fputc(',', stdout);
     first_ = false;
@@ -265,6 +270,7 @@ class RecordStream {
   std::mutex mutex_;
   std::string format_;
   bool real_ends_;
+  FoundPlace place_;
   bool first_ = true;
   bool finished_ = false;
   bool written_any_ = false;
@@ -360,8 +366,10 @@ struct ScanRun {
   DiskInfo disk;
   FoundTypeRows rows;
   ScanSummary summary;
-  std::unique_ptr<SectorReader> reader;
-  std::string path;  ///< the disk or image read
+  std::unique_ptr<SectorReader> whole;   ///< the disk, when `reader` is its free space
+  std::unique_ptr<SectorReader> reader;  ///< what is searched: the disk, or its free space
+  FoundPlace place;                      ///< where what `reader` reads lies on the disk
+  std::string path;                      ///< the disk or image read
   BadSectorMap bad_map;
   RecordStream stream;  ///< tsv and json: the found files as the scan closes them
   ProgressLine progress{stream.Enabled() ? &stream : nullptr};
@@ -393,6 +401,24 @@ int OpenSource(const char* command, const SourceArgs& source, ScanRun& run) {
   run.disk.SetDriveNumber(drive);
   run.disk.SetSectorCount(run.reader->SectorCount());
   return kExitDone;
+}
+
+/// Makes the opened source's free space the thing searched: the file systems found are said on
+/// stderr, and what cannot be read of them is searched whole.
+void SearchFreeSpaceOnly(const char* command, ScanRun& run) {
+  const FreeSpaceLayout layout = FindFreeSpace(*run.reader);
+  for (const FileSystemArea& fs : layout.file_systems)
+    std::fprintf(stderr, "trawlex %s: %s at sector %llu: %s free of %s searched\n", command,
+                 fs.type.c_str(), static_cast<unsigned long long>(fs.offset / 512),
+                 FormatFileSize(fs.free_bytes).c_str(), FormatFileSize(fs.length).c_str());
+  for (const std::string& note : layout.notes)
+    std::fprintf(stderr, "trawlex %s: %s\n", command, note.c_str());
+  run.whole = std::move(run.reader);
+  auto stream = std::make_unique<MappedSectorReader>(*run.whole, layout.runs);
+  run.place = FoundPlace(stream.get());
+  run.stream.SetPlace(run.place);
+  run.reader = std::move(stream);
+  run.disk.SetSectorCount(run.reader->SectorCount());
 }
 
 /// Scans the opened source. Returns an exit code, kExitDone when the scan ran. A scan
@@ -482,6 +508,7 @@ int RunScanCommand(const ScanArgs& args) {
   g_format = args.format;
   ScanRun run(args.format, args.real_ends);
   if (const int rc = OpenSource("scan", args.source, run); rc != kExitDone) return rc;
+  if (args.free_space) SearchFreeSpaceOnly("scan", run);
   ScanOptions options;
   options.real_ends = args.real_ends;
   if (!LoadBadMap("scan", args, run, options)) return kExitUsage;
@@ -547,7 +574,7 @@ bool WriteReport(const ScanRun& run, const ScanOptions& options, std::uint32_t m
                  const SaveTotals& totals, std::chrono::system_clock::time_point started) {
   ReportSource source;
   source.image_filename = run.path;
-  source.image_size = run.reader->SizeBytes();
+  source.image_size = (run.whole ? run.whole : run.reader)->SizeBytes();
   source.sector_count = run.summary.total_sectors;
   source.sectors_examined = run.summary.examined;
   source.unreadable_sectors = run.summary.unreadable;
@@ -558,7 +585,7 @@ bool WriteReport(const ScanRun& run, const ScanOptions& options, std::uint32_t m
   source.start_time = started;
   source.end_time = std::chrono::system_clock::now();
   std::string err;
-  if (WriteRecoveryReport(folder, source, work, totals.written, &err)) return true;
+  if (WriteRecoveryReport(folder, source, work, totals.written, &err, run.place)) return true;
   std::fprintf(stderr, "trawlex recover: the recovery report could not be written: %s\n",
                err.c_str());
   return false;
@@ -592,6 +619,7 @@ int RunRecoverCommand(const RecoverArgs& args) {
   // The source first: a missing disk leaves no folder behind.
   ScanRun run("table", flags.real_ends);
   if (const int rc = OpenSource("recover", flags.source, run); rc != kExitDone) return rc;
+  if (flags.free_space) SearchFreeSpaceOnly("recover", run);
   const SourceIdentity identity = IdentifySource(run.path);
   if (const std::string problem = OutputFolderProblem(identity, ExistingFolder(out_dir));
       !problem.empty()) {
@@ -625,6 +653,7 @@ int RunRecoverCommand(const RecoverArgs& args) {
   SaveWatch watch;
   FileSaver saver(*run.reader, out_dir, *max_mb, g_save_cancel, watch);
   saver.SetSource(identity);
+  saver.SetPlace(run.place);
   g_saving.store(true);
   std::optional<SaveError> failure;
   const bool ended = RunAbandonable(g_save_cancel, [&] {

@@ -171,11 +171,17 @@ void WriteFileObject(ReportWriter& w, const ReportFile& file) {
   w.Element("name_type", "r");
   w.Element("filesize", file.len);
   w.Start("byte_runs");
-  w.Start("byte_run");
-  w.Attribute("file_offset", "0");
-  w.Attribute("img_offset", std::to_string(file.img_offset));
-  w.Attribute("len", std::to_string(file.len));
-  w.End();
+  const std::vector<ByteRun> runs =
+      file.runs.empty() ? std::vector<ByteRun>{{file.img_offset, file.len}} : file.runs;
+  std::uint64_t file_offset = 0;
+  for (const ByteRun& run : runs) {
+    w.Start("byte_run");
+    w.Attribute("file_offset", std::to_string(file_offset));
+    w.Attribute("img_offset", std::to_string(run.offset));
+    w.Attribute("len", std::to_string(run.length));
+    w.End();
+    file_offset += run.length;
+  }
   w.End();
   w.Start("hashdigest");
   w.Attribute("type", "sha256");
@@ -189,15 +195,17 @@ void WriteFileObject(ReportWriter& w, const ReportFile& file) {
 }  // namespace
 
 bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile* entry,
-                    std::string* err) {
-  entry->name = file.FileName();
-  entry->img_offset = file.LBA * kSectorSize;
+                    std::string* err, const FoundPlace& place) {
+  entry->name = place.FileName(file);
+  entry->img_offset = place.DiskLBA(file.LBA) * kSectorSize;
   const std::string path = folder + "/" + entry->name;
   std::string problem;
   if (!Sha256File(path, &entry->sha256_hex, &problem, &entry->len)) {
     if (err) *err = "cannot read " + path + ": " + problem;
     return false;
   }
+  entry->runs = place.DiskRuns(file, entry->len);
+  if (entry->runs.size() == 1) entry->runs.clear();  // one piece: img_offset says it
   entry->end = file.End;
   entry->incomplete = file.End == EndReason::kBroken || file.End == EndReason::kLimit ||
                       file.End == EndReason::kDiskEnd || entry->len < file.Size;
@@ -206,17 +214,18 @@ bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile*
 
 bool WriteRecoveryReport(const std::string& folder, const ReportSource& source,
                          const std::vector<std::vector<TfileExt>>& work,
-                         const std::vector<std::string>& written, std::string* err) {
+                         const std::vector<std::string>& written, std::string* err,
+                         const FoundPlace& place) {
   std::unordered_map<std::string, const TfileExt*> by_name;
   for (const auto& list : work)
-    for (const TfileExt& file : list) by_name.emplace(file.FileName(), &file);
+    for (const TfileExt& file : list) by_name.emplace(place.FileName(file), &file);
   std::vector<ReportFile> entries;
   entries.reserve(written.size());
   for (const std::string& name : written) {
     const auto it = by_name.find(name);
     if (it == by_name.end()) continue;
     ReportFile entry;
-    if (!SavedFileEntry(*it->second, folder, &entry, err)) return false;
+    if (!SavedFileEntry(*it->second, folder, &entry, err, place)) return false;
     entries.push_back(std::move(entry));
   }
   return WriteDfxmlReport(folder + "/report.xml", source, entries, err);

@@ -2,6 +2,7 @@
 
 #include "detect/file_end.h"
 #include "recovery/found_file.h"
+#include "recovery/found_place.h"
 
 #include <chrono>
 #include <cstdint>
@@ -18,11 +19,13 @@ struct ReportFile {
   std::string name;              ///< the saved file's name in the output folder
   std::uint64_t img_offset = 0;  ///< byte offset of its first byte on the source
   std::uint64_t len = 0;         ///< bytes saved
-  std::string sha256_hex;        ///< of the bytes saved, 64 lower-case hex digits
+  std::string sha256_hex;  ///< of the bytes saved, 64 lower-case hex digits
   EndReason end = EndReason::kNextStart;
   /// The saved bytes are known not to hold the whole file: a broken structure, a cut at
   /// the size limit or the disk end, or a save stopped midway.
   bool incomplete = false;
+  /// Where the saved bytes lie on the source, in order, when not in one piece from img_offset.
+  std::vector<ByteRun> runs;
 };
 
 /// The recovery run: what was read, with which options, by whom and when.
@@ -54,7 +57,7 @@ struct ReportSource {
 /// end was broken, the limit or the disk end, or fewer bytes were saved than it has.
 /// False, with the reason in `err`, when the saved file cannot be read.
 bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile* entry,
-                    std::string* err);
+                    std::string* err, const FoundPlace& place = {});
 
 /// Writes the DFXML report of a recovery to `path`: one fileobject per saved file with
 /// its place on the source, size, SHA-256 and end reason. The report is written beside
@@ -68,4 +71,5 @@ bool WriteDfxmlReport(const std::string& path, const ReportSource& source,
 /// read back or the report cannot be written.
 bool WriteRecoveryReport(const std::string& folder, const ReportSource& source,
                          const std::vector<std::vector<TfileExt>>& work,
-                         const std::vector<std::string>& written, std::string* err);
+                         const std::vector<std::string>& written, std::string* err,
+                         const FoundPlace& place = {});

@@ -145,7 +145,7 @@ int FileSaver::OpenOutput(const std::string& path) {
 }
 
 void FileSaver::CopyOne(const TfileExt& file) {
-  const std::string name = file.FileName();
+  const std::string name = place_.FileName(file);
   observer_.CurrentFile(name);
   std::uint64_t remaining = std::min(file.Size, limit_bytes_);
   if (remaining == 0) return;  // an open-ended record makes no file

@@ -5,6 +5,7 @@
 #include "disk/rescue_reader.h"
 #include "disk/sector_reader.h"
 #include "recovery/found_file.h"
+#include "recovery/found_place.h"
 #include "recovery/output_guard.h"
 
 #include <cstdint>
@@ -76,6 +77,8 @@ class FileSaver {
 
   /// The source the reader reads, so that no output file can be it.
   void SetSource(const SourceIdentity& source) { source_ = source; }
+  /// Names the files by where they lie on the disk when the reader is a stream of its pieces.
+  void SetPlace(const FoundPlace& place) { place_ = place; }
 
   /// Saves every list of `work` in order. Throws SaveError when a file cannot be
   /// created or written or the source is lost; the files written so far stay, and
@@ -99,6 +102,7 @@ class FileSaver {
   const CancelToken& cancel_;
   SaveObserver& observer_;
   SourceIdentity source_;
+  FoundPlace place_;
   std::size_t amount_ = 0;
   std::uint64_t bytes_to_copy_ = 0;  ///< every file of the save, each cut to the limit
   SaveTotals totals_;

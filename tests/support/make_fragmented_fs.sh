@@ -2,12 +2,14 @@
 # Makes a file system image in which deleted files lie in pieces between files still in use:
 # 64 KiB files are written, every other one is deleted, then the target files are written
 # (so they fill the holes, several holes each) and deleted too.
-#   make_fragmented_fs.sh fat32|ext4 IMAGE FILES_DIR
-# Leaves IMAGE and the deleted files' original bytes in FILES_DIR/t*.bin.
+#   make_fragmented_fs.sh fat32|ext4 IMAGE FILES_DIR [SOURCE_DIR]
+# Leaves IMAGE and the deleted files' original bytes in FILES_DIR: seeded random t*.bin, or
+# copies of the files in SOURCE_DIR when it is given.
 set -euo pipefail
 kind=${1:?kind}
 image=${2:?image}
 files=${3:?files dir}
+source=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$files" "$work/fill"
@@ -22,6 +24,10 @@ for i in range(40):
 for i, size in enumerate([150000, 200000, 90000, 260000, 131072, 70000]):
     open(f"{files}/t{i}.bin", "wb").write(rng.randbytes(size))
 PY
+if [ -n "$source" ]; then
+  rm -f "$files"/t*.bin
+  cp "$source"/* "$files"/
+fi
 
 rm -f "$image"
 truncate -s 48M "$image"
@@ -35,15 +41,15 @@ case "$kind" in
     head -c "$free" /dev/zero > "$work/tail.bin"
     mcopy -i "$image" "$work/tail.bin" ::/
     for i in $(seq 1 2 39); do mdel -i "$image" "::/f$(printf %02d "$i").bin"; done
-    mcopy -i "$image" "$files"/t*.bin ::/
-    for f in "$files"/t*.bin; do mdel -i "$image" "::/$(basename "$f")"; done
+    mcopy -i "$image" "$files"/* ::/
+    for f in "$files"/*; do mdel -i "$image" "::/$(basename "$f")"; done
     ;;
   ext4)
     mke2fs -q -F -t ext4 -b 4096 -O ^has_journal -d "$work/fill" "$image" >/dev/null
     {
       for i in $(seq 1 2 39); do echo "rm /f$(printf %02d "$i").bin"; done
-      for f in "$files"/t*.bin; do echo "write $f $(basename "$f")"; done
-      for f in "$files"/t*.bin; do echo "rm /$(basename "$f")"; done
+      for f in "$files"/*; do echo "write $f $(basename "$f")"; done
+      for f in "$files"/*; do echo "rm /$(basename "$f")"; done
     } > "$work/commands"
     debugfs -w -f "$work/commands" "$image" >/dev/null 2>&1
     ;;
