@@ -1,5 +1,7 @@
 #include "update/control_file.h"
 
+#include "version/version_words.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,18 +13,6 @@ namespace trawlex::update {
 namespace {
 
 using namespace std::chrono;
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    const size_t at = text.find(separator, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
-  }
-  return parts;
-}
 
 std::string Trim(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -76,7 +66,7 @@ std::optional<DateTime> ParseDateText(const std::string& text, const std::string
   }
   std::sort(order.begin(), order.end());
 
-  const std::vector<std::string> parts = Split(Trim(text), separator);
+  const std::vector<std::string> parts = version::SplitText(Trim(text), separator);
   if (parts.size() != 3) return std::nullopt;
   unsigned d = 0, m = 0;
   int y = 0;
@@ -102,7 +92,7 @@ std::optional<DateTime> ParseDateText(const std::string& text, const std::string
 
 std::optional<seconds> ParseTimeText(const std::string& text, const std::string& /*format*/,
                                      char separator) {
-  const std::vector<std::string> parts = Split(Trim(text), separator);
+  const std::vector<std::string> parts = version::SplitText(Trim(text), separator);
   if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
   const auto h = ParseNumber(parts[0], 2);
   const auto n = ParseNumber(parts[1], 2);

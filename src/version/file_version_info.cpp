@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "version/version_info.h"
+#include "version/version_words.h"
 
 namespace trawlex::version {
 
@@ -18,15 +19,7 @@ std::string FourParts(uint32_t most, uint32_t least) {
 }  // namespace
 
 std::string ShortFileVersion(const std::string& dotted) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t dot = dotted.find('.', start);
-    parts.push_back(
-        dotted.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-    if (dot == std::string::npos) break;
-    start = dot + 1;
-  }
+  std::vector<std::string> parts = SplitText(dotted, '.');
   while (parts.size() > 2 && parts.back() == "0") parts.pop_back();
   if (parts.size() == 1) parts.push_back("0");
   std::string out = parts.front();

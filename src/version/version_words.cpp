@@ -4,9 +4,8 @@
 #include <vector>
 
 namespace trawlex::version {
-namespace {
 
-std::vector<std::string> Split(const std::string& text, char separator) {
+std::vector<std::string> SplitText(const std::string& text, char separator) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (true) {
@@ -17,6 +16,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   }
   return parts;
 }
+
+namespace {
 
 /// Unsigned decimal of one to five digits, blanks around it allowed.
 std::optional<uint32_t> ParseNumber(const std::string& text) {
@@ -36,7 +37,7 @@ std::optional<uint32_t> ParseNumber(const std::string& text) {
 
 VersionWords ParseVersionText(const std::string& text) {
   const char separator = text.find(',') != std::string::npos ? ',' : '.';
-  const std::vector<std::string> parts = Split(text, separator);
+  const std::vector<std::string> parts = SplitText(text, separator);
   VersionWords words;
   // Each word needs both of its numbers; a missing or bad one leaves that word at -1.
   auto word = [&](size_t hi) -> int32_t {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace trawlex::version {
 
@@ -12,6 +13,9 @@ struct VersionWords {
   [[nodiscard]] bool IsVersion() const { return ms != -1 && ls != -1; }
   bool operator==(const VersionWords&) const = default;
 };
+
+/// The pieces of `text` between each `separator`; an empty text gives one empty piece.
+[[nodiscard]] std::vector<std::string> SplitText(const std::string& text, char separator);
 
 /// Four numbers separated by "." (or "," when the text holds a comma); missing words are -1.
 [[nodiscard]] VersionWords ParseVersionText(const std::string& text);
