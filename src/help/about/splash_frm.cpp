@@ -3,6 +3,7 @@
 #include "skin/cool_form.h"
 #include "skin/hs_skin_btn.h"
 #include "skin/skin_art.h"
+#include "skin/skin_label.h"
 #include "skin/skin_layout.h"
 #include "version/file_version_info.h"
 
@@ -35,14 +36,7 @@ QWidget* whitePanel(QWidget* parent, const QRect& place) {
 
 QLabel* label(QWidget* parent, const QString& text, const QColor& colour, int pixelSize,
               bool bold = false) {
-  auto* l = new QLabel(text, parent);
-  QFont font = l->font();
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
-  l->setFont(font);
-  QPalette pal = l->palette();
-  pal.setColor(QPalette::WindowText, colour);
-  l->setPalette(pal);
+  QLabel* l = MakeSkinLabel(parent, text, pixelSize, bold, colour);
   l->adjustSize();
   return l;
 }

@@ -20,6 +20,7 @@
 #include "skin/frame_outline.h"
 #include "skin/hs_skin_btn.h"
 #include "skin/skin_art.h"
+#include "skin/skin_label.h"
 #include "skin/skin_layout.h"
 #include "viewer/debug_log.h"
 #include "viewer/sector_viewer.h"
@@ -57,15 +58,7 @@ using ProductPalette::kInk;
 using ProductPalette::kMuted;
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, int px, bool bold, QColor colour = kInk) {
-  auto* label = new QLabel(text, parent);
-  QFont f = label->font();
-  f.setPixelSize(px);
-  f.setBold(bold);
-  label->setFont(f);
-  QPalette pal = label->palette();
-  pal.setColor(QPalette::WindowText, colour);
-  label->setPalette(pal);
-  return label;
+  return MakeSkinLabel(parent, text, px, bold, colour);
 }
 
 THSSkinBtn* MakeButton(QWidget* parent, const QString& caption, int width) {

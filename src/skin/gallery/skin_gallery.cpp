@@ -5,6 +5,7 @@
 #include "skin/ez_rgn_btn.h"
 #include "skin/hs_skin_btn.h"
 #include "skin/skin_art.h"
+#include "skin/skin_label.h"
 #include "skin/skin_layout.h"
 
 #include <QApplication>
@@ -69,15 +70,7 @@ THSSkinBtn* pushButton(QWidget* parent, const QString& caption, int width = 88) 
 
 QLabel* label(QWidget* parent, const QString& text, int px = 12, bool bold = false,
               QColor colour = kInk) {
-  auto* l = new QLabel(text, parent);
-  QFont f = l->font();
-  f.setPixelSize(px);
-  f.setBold(bold);
-  l->setFont(f);
-  QPalette pal = l->palette();
-  pal.setColor(QPalette::WindowText, colour);
-  l->setPalette(pal);
-  return l;
+  return MakeSkinLabel(parent, text, px, bold, colour);
 }
 
 QTreeWidget* list(QWidget* parent, const QStringList& headers) {
