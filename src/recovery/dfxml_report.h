@@ -19,7 +19,7 @@ struct ReportFile {
   std::string name;              ///< the saved file's name in the output folder
   std::uint64_t img_offset = 0;  ///< byte offset of its first byte on the source
   std::uint64_t len = 0;         ///< bytes saved
-  std::string sha256_hex;  ///< of the bytes saved, 64 lower-case hex digits
+  std::string sha256_hex;        ///< of the bytes saved, 64 lower-case hex digits
   EndReason end = EndReason::kNextStart;
   /// The saved bytes are known not to hold the whole file: a broken structure, a cut at
   /// the size limit or the disk end, or a save stopped midway.
