@@ -180,6 +180,59 @@ TEST_F(UpdateRunTest, HostileCabinetWritesNothingOutside) {
   EXPECT_EQ(ReadFile(site_.program_.File("a/b/c.txt")), "deep");
 }
 
+/// An installed program: its folder cannot be written by the user who runs it. Each file is
+/// reported as such (946) and nothing is raised.
+TEST(ReadOnlyProgramFolderTest, ReportedPerFileNotThrown) {
+  testing::TempDir program, source;
+  WriteFile(source.File("new.bin"), "new");
+  WriteFile(program.File("new.bin"), "old");
+  ::chmod(source.path().c_str(), 0755);
+  ::chmod(source.File("new.bin").c_str(), 0644);
+  ::chmod(program.path().c_str(), 0555);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    std::string said;
+    if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+      testing::ScopedCurrentDir cwd(program.path());
+      TWebUpdate engine;
+      ApplyMainWindowValues(engine, program.path());
+      engine.UpdateType = TWebUpdateType::fileUpdate;
+      engine.UpdateUpdate = TWebUpdateUpdate::wuuSilent;
+      engine.OnStatus = [&](TWebUpdate&, const std::string& text, int, int) {
+        said += text + "\n";
+      };
+      TFileDescription& entry = engine.FileList().Add();
+      entry.URL = source.File("new.bin");
+      entry.TargetDir = program.path() + "/";
+      try {
+        engine.DownloadFiles();
+      } catch (const std::exception& e) {
+        said += std::string("raised: ") + e.what();
+      }
+    } else {
+      said = "no unprivileged user";
+    }
+    (void)!::write(fds[1], said.data(), said.size());
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string said;
+  char buf[512];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) said.append(buf, n);
+  ::close(fds[0]);
+  ::waitpid(child, nullptr, 0);
+  ::chmod(program.path().c_str(), 0700);
+  if (said == "no unprivileged user") GTEST_SKIP() << "needs root to become another user";
+  EXPECT_THAT(said, HasSubstr("Cannot download update file : " + source.File("new.bin") +
+                              " (its target folder \"" + program.path() +
+                              "/\" cannot be written by this user"));
+  EXPECT_THAT(said, ::testing::Not(HasSubstr("raised")));
+  EXPECT_EQ(ReadFile(program.File("new.bin")), "old");
+}
+
 TEST(CabinetEntryPathTest, OnlyNamesInsideTheFolder) {
   EXPECT_EQ(CabinetEntryPath("dir\\sub\\f.txt"), "dir/sub/f.txt");
   EXPECT_EQ(CabinetEntryPath(".\\f.txt"), "f.txt");
