@@ -75,9 +75,9 @@ TEST_F(WizardTest, EveryPageToTheRestart) {
   Click(form_.StartButton);
   ASSERT_EQ(Page(), 1);
   const QString info = form_.VersionInfoLabel->text();
-  EXPECT_TRUE(info.startsWith(QStringLiteral("New version found :\r\rCurrent version : ")))
+  EXPECT_TRUE(info.startsWith(QStringLiteral("New version found :\n\nCurrent version : ")))
       << info.toStdString();
-  EXPECT_TRUE(info.endsWith(QStringLiteral("\r\rRelease 2.0 with faster scans")));
+  EXPECT_TRUE(info.endsWith(QStringLiteral("\n\nRelease 2.0 with faster scans")));
   EXPECT_THAT(info.toStdString(), HasSubstr("New version :"));
   Click(form_.ControlButton);
   ASSERT_EQ(Page(), 2);

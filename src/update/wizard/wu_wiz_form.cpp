@@ -26,7 +26,8 @@ using trawlex::update::TWebUpdateUpdate;
 
 namespace {
 
-constexpr QChar kCR{13};
+/// The line break of the version text.
+constexpr QChar kLineBreak{QLatin1Char('\n')};
 
 /// The picture at the wizard's left: a disk with a downward arrow on the product's teal.
 QPixmap WizardPicture() {
@@ -327,9 +328,9 @@ void TWUWIZ::StartButtonClick() {
   if (!Step([&] { r = engine_->CheckNewVersion(); })) return;
   const auto& d = engine_->Decision();
   const auto versionText = [&](const QString& installed, const QString& release) {
-    return QStringLiteral("New version found :") + kCR + kCR +
-           QStringLiteral("Current version : ") + installed + kCR +
-           QStringLiteral("New version :") + release + kCR + kCR +
+    return QStringLiteral("New version found :") + kLineBreak + kLineBreak +
+           QStringLiteral("Current version : ") + installed + kLineBreak +
+           QStringLiteral("New version :") + release + kLineBreak + kLineBreak +
            QString::fromStdString(d.description);
   };
   if (r == 6) {
