@@ -252,9 +252,11 @@ TEST_F(UpdateRunTest, UpdaterReplacesAndRestartsTheProgram) {
   EXPECT_FALSE(Exists(engine_.RunDirectory() + "/upd.ex_"));
 
   const auto& app = site_.program_;
-  // The stand-in program, running until told to end; its new version writes a mark at start.
-  WriteFile(app.File("trawlex-app_NEW"),
-            "#!/bin/sh\necho restarted \"$1\" > '" + app.File("restarted") + "'\n");
+  // The stand-in program, running until told to end; its new version leaves a mark at start
+  // (written whole, then renamed, so that it is never seen half-written).
+  WriteFile(app.File("trawlex-app_NEW"), "#!/bin/sh\necho restarted \"$1\" > '" + app.File("mark") +
+                                             "' && mv '" + app.File("mark") + "' '" +
+                                             app.File("restarted") + "'\n");
   testing::WriteStoredCabinet(app.File("extra.cab"), {{"extra\\e.txt", "extra"}});
   const std::string help = "help 2";
   testing::WriteFile(app.File("notes.txt"), "old notes");

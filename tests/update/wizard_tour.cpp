@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   form.setWindowTitle(QStringLiteral("Live Update"));
   form.AttachEngine(&engine);
   form.show();
-  QTest::qWaitForWindowExposed(&form);
+  if (!QTest::qWaitForWindowExposed(&form)) std::fprintf(stderr, "the window did not show\n");
   const auto click = [](THSSkinBtn* b) { QTest::mouseClick(b, Qt::LeftButton); };
   Save(&form, out + "/update-1-welcome.png");
   click(form.StartButton);
