@@ -17,6 +17,7 @@ packages=(
   fp-utils libchm-dev
   # live update
   libcurl4-openssl-dev libssl-dev libmspack-dev python3-pyftpdlib openssl
+  gcab  # cabinets for the update tests
   # sample disk image and its files
   dosfstools mtools imagemagick ghostscript zip arj tar sox python3 bc
   # failing-disk tests (a FUSE file system of the tests' own) and the recovery report

@@ -247,7 +247,8 @@ std::optional<std::string> ExpandedNameOf(const std::string& path) {
   return ExpandedName(path, header->missing_char);
 }
 
-bool LzExpandFile(const std::string& path, std::string* expanded_path, std::string* err) {
+bool LzExpandFile(const std::string& path, std::string* expanded_path, std::string* err,
+                  bool keep_compressed) {
   auto fail = [&](const std::string& why) {
     if (err) *err = "\"" + path + "\" cannot be expanded: " + why + ".";
     return false;
@@ -307,7 +308,7 @@ bool LzExpandFile(const std::string& path, std::string* expanded_path, std::stri
     std::remove(temp.c_str());
     return fail(why);
   }
-  if (*target != path) std::remove(path.c_str());
+  if (*target != path && !keep_compressed) std::remove(path.c_str());
   if (expanded_path) *expanded_path = *target;
   return true;
 }

@@ -44,7 +44,9 @@ bool ExpandSzddFile(int fd, const ExpandSink& sink, SzddHeader* header, std::str
 /// Expands an SZDD file beside itself under the name its header records and then deletes the
 /// compressed file. The expanded file appears only when it is complete, keeps the permission
 /// bits of the file it replaces, and on any failure the compressed file stays. A regular file
-/// that is not SZDD is already plain: it is left as it is and counts as expanded.
-bool LzExpandFile(const std::string& path, std::string* expanded_path, std::string* err);
+/// that is not SZDD is already plain: it is left as it is and counts as expanded. With
+/// `keep_compressed` the compressed file stays beside the expanded one.
+bool LzExpandFile(const std::string& path, std::string* expanded_path, std::string* err,
+                  bool keep_compressed = false);
 
 }  // namespace trawlex::update

@@ -192,7 +192,11 @@ std::optional<std::string> Mismatch(const std::string& path, const ExpectedFile&
 }  // namespace
 
 TWebUpdate::TWebUpdate() = default;
-TWebUpdate::~TWebUpdate() = default;
+TWebUpdate::~TWebUpdate() {
+  if (!control_file_path_.empty()) std::remove(control_file_path_.c_str());
+  // Empty unless the updater was started from it; then the updater removes it.
+  if (!run_dir_.empty()) ::rmdir(run_dir_.c_str());
+}
 
 void TWebUpdate::RefuseDuringTransfer(const char* operation) const {
   if (transfer_depth_ > 0) {
@@ -331,6 +335,7 @@ void TWebUpdate::ReportStatus(int id, const std::string& param, int statuscode, 
 }
 
 void TWebUpdate::ReportRefused(const std::string& url, const std::string& why) {
+  refused_reported_ = true;
   ReportStatus(946, url + " (" + why + ")", 2, 0);
 }
 
@@ -382,6 +387,13 @@ std::string TWebUpdate::MakeTempFile(int* fd) {
   if (dir.back() != kPathSeparator) dir += kPathSeparator;
   std::string name = dir + "WUPDXXXXXX.tmp";
   *fd = ::mkstemps(name.data(), 4);
+  if (*fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    // An installed program's folder is read-only: the private run folder holds the temporaries.
+    const std::string& run = RunDirectory();
+    if (run.empty()) return {};
+    name = run + "/WUPDXXXXXX.tmp";
+    *fd = ::mkstemps(name.data(), 4);
+  }
   if (*fd < 0) return {};
   ::fcntl(*fd, F_SETFD, FD_CLOEXEC);
   return name;
@@ -399,6 +411,61 @@ bool TWebUpdate::ReplaceTarget(const std::string& temp, const std::string& targe
   return true;
 }
 
+std::vector<std::string> TWebUpdate::AllowedRoots() {
+  std::vector<std::string> roots;
+  for (const char* prefix : {"APP", "TMP"}) {
+    std::string value;
+    ConvertPrefix(prefix, value);
+    if (!value.empty()) roots.push_back(value);
+  }
+  roots.push_back(TempDirectory.empty() ? "." : LocalPath(TempDirectory));
+  std::vector<std::string> real;
+  for (const std::string& root : roots) {
+    std::string resolved = RealPath(root);
+    if (!resolved.empty()) real.push_back(std::move(resolved));
+  }
+  return real;
+}
+
+bool TWebUpdate::MakeTargetFolder(const std::string& dir, std::string* why) {
+  std::string path = dir;
+  while (path.size() > 1 && path.back() == kPathSeparator) path.pop_back();
+  // The deepest folder that exists must lie inside an allowed folder, and nothing below it
+  // may climb out again.
+  std::vector<std::string> missing;
+  while (RealPath(path).empty()) {
+    const size_t slash = path.find_last_of(kPathSeparator);
+    const std::string part = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (part == "..") {
+      *why = "its target folder \"" + dir + "\" climbs out with \"..\"";
+      return false;
+    }
+    missing.push_back(part);
+    if (slash == std::string::npos) {
+      path = ".";
+      break;
+    }
+    path = slash == 0 ? "/" : path.substr(0, slash);
+  }
+  const std::string base = RealPath(path);
+  bool inside = false;
+  for (const std::string& root : AllowedRoots()) inside = inside || IsInside(base, root);
+  if (!inside) {
+    *why = "its target folder \"" + dir +
+           "\" lies outside the program's folder and the temporary directory";
+    return false;
+  }
+  std::string made = base;
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    made += (made == "/" ? "" : "/") + *it;
+    if (::mkdir(made.c_str(), 0755) != 0 && errno != EEXIST) {
+      *why = "its target folder \"" + made + "\" cannot be made (" + std::strerror(errno) + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
 std::optional<std::string> TWebUpdate::ConfineTarget(const std::string& target, std::string* why) {
   const size_t slash = target.find_last_of(kPathSeparator);
   const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
@@ -412,16 +479,8 @@ std::optional<std::string> TWebUpdate::ConfineTarget(const std::string& target, 
     *why = "its target folder \"" + dir + "\" does not exist";
     return std::nullopt;
   }
-  std::vector<std::string> roots;
-  for (const char* prefix : {"APP", "TMP"}) {
-    std::string value;
-    ConvertPrefix(prefix, value);
-    if (!value.empty()) roots.push_back(value);
-  }
-  roots.push_back(TempDirectory.empty() ? "." : LocalPath(TempDirectory));
-  for (const std::string& root : roots) {
-    const std::string real_root = RealPath(root);
-    if (!real_root.empty() && IsInside(real_dir, real_root)) return target;
+  for (const std::string& real_root : AllowedRoots()) {
+    if (IsInside(real_dir, real_root)) return target;
   }
   *why =
       "its target \"" + target + "\" lies outside the program's folder and the temporary directory";
@@ -429,10 +488,15 @@ std::optional<std::string> TWebUpdate::ConfineTarget(const std::string& target, 
 }
 
 bool TWebUpdate::DownloadFile(const std::string& url, bool compressed, const std::string& targetdir,
-                              const ExpectedFile& expected) {
+                              const ExpectedFile& expected, DownloadOutcome* outcome) {
   const std::string installed = AsTransfer(
       "DownloadFile", [&] { return DownloadFileNow(url, compressed, targetdir, expected); });
+  if (outcome) *outcome = {};
   if (installed.empty()) return false;
+  if (outcome) {
+    outcome->path = installed;
+    outcome->expanded = last_expanded_;
+  }
   // Raised once the transfer is over, so that the handler may start the next one.
   FileDownloaded(installed);
   return true;
@@ -442,6 +506,8 @@ std::string TWebUpdate::DownloadFileNow(const std::string& url, bool compressed,
                                         const std::string& targetdir,
                                         const ExpectedFile& expected) {
   cancelled_ = false;
+  refused_reported_ = false;
+  last_expanded_ = false;
   ReportStatus(915, url, 3, 0);
   const std::string name = FileNameFromURL(url);
   const std::string dir = LocalPath(targetdir);
@@ -463,6 +529,7 @@ std::string TWebUpdate::DownloadFileNow(const std::string& url, bool compressed,
     expand = compressed && UpperExtension(target) != ".CAB";
   }
   if (temp.empty()) return {};
+  last_expanded_ = expand;
   return InstallDownload(temp, target, expand, expected, url);
 }
 

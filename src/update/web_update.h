@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,40 @@ struct UpdateDecision {
   std::string new_version;    ///< as `IsNewerFile` rewrote it
   std::string local_version;  ///< as `IsNewerFile` rewrote it
   std::string description;    ///< `[update]` "descr"
+};
+
+/// Where `DownloadFile` put a file.
+struct DownloadOutcome {
+  std::string path;       ///< the final path, after expansion
+  bool expanded = false;  ///< the file was compressed and has been expanded
+};
+
+/// One of the engine's own text dialogs (what's new, licence agreement), shown by the host.
+struct TextDialogSpec {
+  std::string caption;
+  std::vector<std::string> text;
+  std::string accept;  ///< accept button, or the accepting radio button with `radio`
+  std::string refuse;  ///< refuse button, or the refusing radio button with `radio`
+  std::string close;   ///< with `radio`: the close button
+  bool radio = false;
+};
+
+/// What an update run shows or starts, supplied by the host so that the engine needs no
+/// window toolkit. A hook left empty: nothing is shown, a question counts as No, a dialog as
+/// refused, and programs are started by the engine itself.
+struct UpdateHostHooks {
+  /// An information box with OK.
+  std::function<void(const std::string& text)> Information;
+  /// A question with Yes and No; true for Yes.
+  std::function<bool(const std::string& text)> AskYesNo;
+  /// A modal HTML page; false with the reason in `err` when it cannot be shown.
+  std::function<bool(const std::string& url, std::string* err)> ShowHtmlDialog;
+  /// Starts a program (argv[0] its path), not waiting for it; false with the reason in `err`.
+  std::function<bool(const std::vector<std::string>& argv, std::string* err)> StartProgram;
+  /// Opens a web page in the desktop's browser.
+  std::function<bool(const std::string& url)> OpenURL;
+  /// The engine's own what's-new and agreement dialogs; true when accepted.
+  std::function<bool(const TextDialogSpec& dialog)> ShowTextDialog;
 };
 
 /// The live-update engine: connection, transfers, checksums, version test and status reports.
@@ -182,8 +217,9 @@ class TWebUpdate {
   /// target stays as it was. A temporary file that cannot be created or written raises
   /// `std::system_error`; an exception from an event handler passes through once the
   /// temporary files are gone.
+  /// `outcome`, when given, learns the final path and whether the file was expanded.
   bool DownloadFile(const std::string& url, bool compressed, const std::string& targetdir,
-                    const ExpectedFile& expected = {});
+                    const ExpectedFile& expected = {}, DownloadOutcome* outcome = nullptr);
   /// Copies a local file through a temporary file onto `target`; an empty source is refused
   /// (914) and replaces nothing.
   bool CopyLocalFile(const std::string& source, const std::string& target);
@@ -205,6 +241,63 @@ class TWebUpdate {
   TFileDescription MakeFileDescription(const FileSection& section);
   /// The file filter: whether an entry is worth downloading.
   bool IsFileEntryKept(const TFileDescription& entry);
+
+  // The update run, in the order a run calls it.
+  /// Installed release date: the `[update]` "localversion" file's age, else 1 January 1980.
+  DateTime GetLocalDate();
+  /// The control file's address, prefixes expanded.
+  virtual void GetControlFileURL(std::string& url);
+  /// 0 found, 4 not found, 5 invalid signature (`[application]` is read all the same).
+  virtual int GetControlFile();
+  /// Result codes 6 to 12; the decision stays readable through `Decision()`.
+  virtual int CheckNewVersion();
+  /// The `[action]` instructions; 0, or -1 when the query was answered No.
+  virtual int ProcessActions();
+  /// The what's-new text, or nullopt when there is none or it cannot be fetched.
+  virtual std::optional<std::vector<std::string>> GetWhatsNew();
+  /// The licence agreement text, or nullopt.
+  virtual std::optional<std::vector<std::string>> GetEULA();
+  /// 0 accepted, -1 refused.
+  virtual int ShowWhatsNewDialog(const std::vector<std::string>& list);
+  virtual int ShowEULADialog(const std::vector<std::string>& list);
+  /// Fills the file list from `[files]`; the "count" read.
+  virtual int GetFileList();
+  /// Drops the entries that are not newer; -1 when none is left.
+  virtual int FilterFileList();
+  /// Downloads every entry of the file list, with the prompts of `UpdateUpdate`; 0. Stops at
+  /// a cancelled transfer (`Cancelled()` tells).
+  virtual int DownloadFiles();
+  /// Writes the updater into the private run folder and expands it; its path, or empty
+  /// with the reason in `err`.
+  virtual std::string ExtractUpdater(std::string* err);
+  /// Starts the updater and ends the application (or `OnAppDoClose`). The updater puts the
+  /// components in place only when the run left the application-update flag set, so that a
+  /// failed download never leads to a half-replaced program.
+  void DoRestart();
+  /// The updater's arguments: process id, restart command (without its quotes), components.
+  [[nodiscard]] std::vector<std::string> UpdaterArguments(const std::string& updater) const;
+  /// The private folder (mode 0700, made with mkdtemp) that holds the control file, the
+  /// texts and the updater; made on first use, empty when it cannot be made.
+  const std::string& RunDirectory();
+
+  UpdateHostHooks Hooks;
+  /// The updater program in SZDD form, carried by the host program.
+  std::span<const uint8_t> UpdaterResource;
+  /// Ends the application when no `OnAppDoClose` is attached; empty: `std::exit(0)`.
+  std::function<void()> EndApplication;
+
+  [[nodiscard]] const UpdateDecision& Decision() const { return decision_; }
+  [[nodiscard]] const ControlFile& Control() const { return control_; }
+  [[nodiscard]] const std::string& ControlFilePath() const { return control_file_path_; }
+  /// `[application]` as read by `GetControlFile`, and what the downloads found.
+  [[nodiscard]] bool AppUpdate() const { return app_update_; }
+  [[nodiscard]] bool SilentRestart() const { return silent_restart_; }
+  [[nodiscard]] bool RestartNeeded() const { return restart_needed_; }
+  /// The restart command as the control file gives it, in double quotes when it has a blank.
+  [[nodiscard]] const std::string& RestartCommand() const { return restart_command_; }
+  [[nodiscard]] const std::string& AppComponents() const { return app_comps_; }
+  /// Whether `name` is one of the blank-separated names of "appcomps" (any case).
+  [[nodiscard]] bool IsAppComponent(const std::string& name) const;
 
   [[nodiscard]] bool Connected() const { return connected_; }
   /// Whether a transfer is running (the host's handlers are being called from inside it).
@@ -243,6 +336,14 @@ class TWebUpdate {
   std::optional<std::string> ConfineTarget(const std::string& target, std::string* why);
   /// Reports that `url` was not installed and why (946).
   void ReportRefused(const std::string& url, const std::string& why);
+  /// The folders downloads may write into, resolved.
+  std::vector<std::string> AllowedRoots();
+  /// Makes a download's target folder when it lies inside an allowed folder.
+  bool MakeTargetFolder(const std::string& dir, std::string* why);
+  /// Downloads one text file into the run folder and reads its lines.
+  std::optional<std::vector<std::string>> FetchText(const std::string& url);
+  bool StartCommand(const std::vector<std::string>& argv, std::string* err);
+  bool RunPatchTool(const std::string& patch, const std::string& target, std::string* err);
   bool ReplaceTarget(const std::string& temp, const std::string& target);
   std::string MakeTempFile(int* fd);
   SessionSettings MakeSessionSettings() const;
@@ -257,6 +358,16 @@ class TWebUpdate {
   int transfer_depth_ = 0;
   bool stop_pending_ = false;
   TFileList file_list_;
+  bool refused_reported_ = false;
+  bool last_expanded_ = false;
+  std::string run_dir_;
+  ControlFile control_;
+  UpdateDecision decision_;
+  bool app_update_ = false;
+  bool silent_restart_ = false;
+  bool restart_needed_ = false;
+  std::string restart_command_;
+  std::string app_comps_;
 };
 
 /// The update address this program uses by default: the vendor's server over https.

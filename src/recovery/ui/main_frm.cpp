@@ -22,6 +22,8 @@
 #include "skin/skin_art.h"
 #include "skin/skin_label.h"
 #include "skin/skin_layout.h"
+#include "update/updater/updater_resource.h"
+#include "update/wizard/web_update_wizard.h"
 #include "viewer/debug_log.h"
 #include "viewer/sector_viewer.h"
 
@@ -31,6 +33,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -39,6 +42,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -353,6 +357,52 @@ void TmainFrm::buildRegionButtons() {
   webSiteURL_ = QStringLiteral(TRAWLEX_WEB_SITE_HOST);
   webUpdate_ = std::make_unique<trawlex::update::TWebUpdate>();
   trawlex::update::ApplyMainWindowValues(*webUpdate_, services_.folders.program_folder);
+  // What an update run shows or starts goes through this window.
+  auto& hooks = webUpdate_->Hooks;
+  hooks.Information = [this](const std::string& text) {
+    services_.prompter->information(activeModal(), QString::fromStdString(text));
+  };
+  hooks.AskYesNo = [this](const std::string& text) {
+    return services_.prompter->choose(activeModal(), QString::fromStdString(text),
+                                      {QStringLiteral("Yes"), QStringLiteral("No")}) == 0;
+  };
+  hooks.ShowHtmlDialog = [this](const std::string& url, std::string*) {
+    OpenLink(activeModal(), QString::fromStdString(url));
+    return true;
+  };
+  hooks.StartProgram = [](const std::vector<std::string>& argv, std::string* err) {
+    QStringList args;
+    for (size_t i = 1; i < argv.size(); ++i) args << QString::fromStdString(argv[i]);
+    if (!argv.empty() && QProcess::startDetached(QString::fromStdString(argv[0]), args))
+      return true;
+    if (err) *err = "\"" + (argv.empty() ? std::string() : argv[0]) + "\" cannot be started";
+    return false;
+  };
+  hooks.OpenURL = [this](const std::string& url) {
+    OpenLink(activeModal(), QString::fromStdString(url));
+    return true;
+  };
+  hooks.ShowTextDialog = [this](const trawlex::update::TextDialogSpec& spec) {
+    return ShowUpdateTextDialog(activeModal(), spec);
+  };
+  webUpdate_->UpdaterResource = trawlex::update::UpdaterResource();
+  // Once the updater runs, the program ends so that its files can be replaced.
+  webUpdate_->OnAppDoClose = [this](trawlex::update::TWebUpdate&) {
+    close();
+    QCoreApplication::quit();
+  };
+  webUpdateWizard_ = std::make_unique<TWebUpdateWizard>();
+  webUpdateWizard_->WebUpdate = webUpdate_.get();
+  webUpdateWizard_->Caption = QStringLiteral("Live Update");
+  webUpdateWizard_->Position = TPosition::poScreenCenter;
+  webUpdateWizard_->Information = [this](QWidget* owner, const QString& text) {
+    services_.prompter->information(owner, text);
+  };
+}
+
+QWidget* TmainFrm::activeModal() {
+  QWidget* modal = QApplication::activeModalWidget();
+  return modal ? modal : this;
 }
 
 void TmainFrm::setDebugMode(bool on) {
@@ -950,8 +1000,13 @@ void TmainFrm::mnu_HomePageClick() {
 }
 
 void TmainFrm::mnuLiveUpdateClick() {
-  services_.prompter->information(this,
-                                  QStringLiteral("Live Update is not available in this build."));
+  // {APP}, the log file and the updater's names all refer to the program's folder.
+  QDir::setCurrent(QString::fromStdString(services_.folders.program_folder));
+  try {
+    webUpdateWizard_->Execute(this);
+  } catch (const std::exception& e) {
+    services_.prompter->error(this, QString::fromStdString(e.what()));
+  }
 }
 
 void TmainFrm::mnu_AboutClick() {

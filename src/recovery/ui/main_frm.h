@@ -21,6 +21,7 @@
 #include <vector>
 
 class FileTypeModel;
+class TWebUpdateWizard;
 class FoundFilesModel;
 class Prompter;
 class QAction;
@@ -83,6 +84,8 @@ class TmainFrm final : public QWidget {
   void setDebugMode(bool on);
   /// The live-update engine, with the update address and temporary folder set at start-up.
   [[nodiscard]] trawlex::update::TWebUpdate& WebUpdate() { return *webUpdate_; }
+  /// The live update wizard that Live Update... runs, bound to `WebUpdate()`.
+  [[nodiscard]] TWebUpdateWizard& WebUpdateWizard() { return *webUpdateWizard_; }
   /// Host name of the maker's web site, without a scheme.
   [[nodiscard]] QString WebSiteURL() const { return webSiteURL_; }
   /// Asks the desktop to open `text` (a web or mail address); when nothing can open it, says so
@@ -181,6 +184,8 @@ class TmainFrm final : public QWidget {
   void mnu_HelpClick();
   void mnu_HomePageClick();
   void mnuLiveUpdateClick();
+  /// The modal window in front, else this one: the owner of the update run's boxes.
+  QWidget* activeModal();
   void mnu_AboutClick();
   /// The hidden Recover button: the first chunk of drive 0 in the sector viewer.
   void spRecoverClick();
@@ -251,6 +256,7 @@ class TmainFrm final : public QWidget {
   TFrmSplash* splashFrm_ = nullptr;
   std::function<bool(int)> openHelp_;
   std::unique_ptr<trawlex::update::TWebUpdate> webUpdate_;
+  std::unique_ptr<TWebUpdateWizard> webUpdateWizard_;
   QString webSiteURL_;
   TpreviewFrm* previewFrm_ = nullptr;
   ChunkBuffer scanBuffer_;

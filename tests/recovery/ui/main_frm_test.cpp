@@ -15,6 +15,8 @@
 #include "support/failing_disk.h"
 #include "support/temp_dir.h"
 #include "support/test_disks.h"
+#include "update/wizard/web_update_wizard.h"
+#include "update/wizard/wu_wiz_form.h"
 #include "viewer/debug_log.h"
 #include "viewer/sector_viewer.h"
 
@@ -785,10 +787,23 @@ TEST_F(MainFrmTest, HelpMenuOffersItsItemsAndEachDoesWhatItSays) {
   frm_->mnu_Help->trigger();
   EXPECT_EQ(contexts, (std::vector<int>{10, 10}));
 
-  frm_->mnuLiveUpdate->trigger();
   EXPECT_EQ(prompter_.said,
-            (QStringList{"warning: Cannot load help file.", "warning: Cannot load help file.",
-                         "info: Live Update is not available in this build."}));
+            (QStringList{"warning: Cannot load help file.", "warning: Cannot load help file."}));
+
+  // Live Update: the wizard on the window's engine, from the program's folder.
+  QString wizardTitle, wizardFolder;
+  frm_->WebUpdateWizard().OnFormCreated = [&](TWUWIZ& form) {
+    wizardTitle = form.windowTitle();
+    wizardFolder = QDir::currentPath();
+    EXPECT_EQ(form.Engine(), &frm_->WebUpdate());
+    QTimer::singleShot(0, &form, [&form] { form.close(); });
+  };
+  const QString before = QDir::currentPath();
+  frm_->mnuLiveUpdate->trigger();
+  QDir::setCurrent(before);
+  EXPECT_EQ(wizardTitle, QStringLiteral("Live Update"));
+  EXPECT_EQ(QDir(wizardFolder).canonicalPath(),
+            QDir(QString::fromStdString(frm_->WebUpdate().TempDirectory)).canonicalPath());
 
   // Home Page goes to the desktop's URL handler; with none, the address is offered to copy.
   UrlCatcher catcher;
