@@ -24,6 +24,8 @@ packages=(
   libfuse3-dev fuse3 libxml2-dev libxml2-utils
   # forensic image formats: Expert Witness (E01) through libewf, and its tools for the tests
   libewf-dev ewf-tools
+  # the Debian package and its checks: dpkg-shlibdeps, desktop entry, metainfo, man pages
+  dpkg-dev desktop-file-utils appstream man-db
   # the real-ends corpus: more real tools
   ffmpeg lhasa
   # compound documents (DOC, XLS, PPT) written by a real office suite

@@ -6,6 +6,7 @@
 #include "help/help_context.h"
 #include "help/help_diagnostics.h"
 #include "help/ui/help_system.h"
+#include "recovery/program_files.h"
 #include "recovery/ui/main_frm.h"
 #include "recovery/ui/process_frm.h"
 #include "recovery/ui/prompter.h"
@@ -43,15 +44,22 @@ int main(int argc, char** argv) {
       QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
 
   TmainFrm mainFrm(std::move(services));
-  // Help requests of the whole program (F1, What's This) go to the help file's topics.
-  HelpSystem help(DefaultHelpFilePath());
+  // Help requests of the whole program (F1, What's This) go to the help file's topics. The
+  // program's own files are looked for beside it, then in the installed data folder.
+  const std::string programFolder = QApplication::applicationDirPath().toStdString();
+  const QString helpFile =
+      QDir(QString::fromStdString(FolderHolding(programFolder, "OstrelTrawlexFinder.chm")))
+          .filePath(QStringLiteral("OstrelTrawlexFinder.chm"));
+  HelpSystem help(helpFile);
   SetHelpContext(&mainFrm, trawlex::help::kMainHelpContext);
   mainFrm.setHelpContextOpener(
-      [](int context) { return ShowHelpContext(DefaultHelpFilePath(), context); });
+      [helpFile](int context) { return ShowHelpContext(helpFile, context); });
   mainFrm.setDebugMode(trawlex::help::DebugMode());
   TdebugFrm debugFrm(&mainFrm);
   TForm1 form1(table, mainFrm.scanBuffer(), &mainFrm);
-  TFrmSplash splashFrm(QApplication::applicationFilePath(), QApplication::applicationDirPath(),
+  const QString splashFolder =
+      QString::fromStdString(FolderHolding(programFolder, "Data/splash.bmp"));
+  TFrmSplash splashFrm(QApplication::applicationFilePath(), splashFolder,
                        [&](QWidget* owner, const QString& text) { mainFrm.OpenLink(owner, text); });
   TFrmSettings settingsFrm([&] { return mainFrm.MaxSizeOfRecoverMB(); },
                            [&](std::uint32_t mb) { mainFrm.SetMaxSizeOfRecoverMB(mb); }, prompter,

@@ -128,8 +128,9 @@ int RunDrives(const DrivesArgs& args) {
     if (row.Readable()) continue;
     std::fprintf(stderr, "trawlex drives: drive %d (%s) cannot be read: %s; %s\n",
                  row.disk.DriveNumber(), row.path.c_str(), row.open_error_text.c_str(),
-                 ::geteuid() == 0 ? "the system refuses it even to root, scan an image instead"
-                                  : "run as root, or scan an image of the disk instead");
+                 ::geteuid() == 0
+                     ? "the system refuses it even to root, scan an image instead"
+                     : "run as root (sudo trawlex ...), or scan an image of the disk instead");
   }
   return rc;
 }

@@ -395,7 +395,7 @@ int OpenSource(const char* command, const SourceArgs& source, ScanRun& run) {
       std::fprintf(stderr, "trawlex %s: %s\n", command,
                    ::geteuid() == 0
                        ? "the system refuses this disk even to root; scan an image of it instead"
-                       : "run as root, or scan an image of the disk instead");
+                       : "run as root (sudo trawlex ...), or scan an image of the disk instead");
     return kExitSourceUnreadable;
   }
   run.disk.SetDriveNumber(drive);

@@ -1,5 +1,6 @@
 #include "recovery/options.h"
 #include "recovery/ini_options_store.h"
+#include "recovery/program_files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +126,24 @@ TEST(IniOptionsStore, ReadsAndWritesKeysAsNamedKeepingTheRest) {
     EXPECT_EQ(store.Read("MaxRecover"), "5");
     fs::permissions(dir.path() / "conf", fs::perms::owner_all);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProgramDataFolders, BesideTheProgramFirstThenTheInstalledDataFolder) {
+  TempDir root;
+  const std::string bin = root / "usr/bin";
+  std::filesystem::create_directories(bin);
+  const std::string data = root / "usr/share/trawlex";
+  EXPECT_EQ(ProgramDataFolders(bin), (std::vector<std::string>{bin, data}));
+  // Nowhere: the program's folder, for the caller's own "not found".
+  EXPECT_EQ(FolderHolding(bin, "Data/splash.bmp"), bin);
+  WriteFile(data + "/Data/splash.bmp", {1});
+  EXPECT_EQ(FolderHolding(bin, "Data/splash.bmp"), data);
+  WriteFile(bin + "/Data/splash.bmp", {1});
+  EXPECT_EQ(FolderHolding(bin, "Data/splash.bmp"), bin);
 }
 
 }  // namespace

@@ -597,9 +597,10 @@ void TmainFrm::erbNextClick() {
                         "Make an image of it with a disk imaging tool and add the image "
                         "with Add Image...")
                   : QStringLiteral(
-                        "\n\nReading a whole disk needs administrator rights: start the "
-                        "program as root (for example with sudo), or make an image of "
-                        "the disk and add it with Add Image...");
+                        "\n\nReading a whole disk needs administrator rights. Close the "
+                        "program and start it with \"pkexec trawlex-finder\" (or \"Open as "
+                        "Administrator\" in the desktop menu), or make an image of the "
+                        "disk and add it with Add Image...");
     services_.prompter->warning(this, text);
     return;
   }

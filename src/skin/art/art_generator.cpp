@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -564,11 +565,42 @@ bool save(const QImage& image, const QDir& dir, const QString& name) {
   return true;
 }
 
+/// The sizes of the application icon in the desktop's hicolor theme.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256, 512};
+
+/// The application icon at `size` pixels: the product logo filling the square, with a
+/// margin that grows with the size as the desktop's icons have.
+QImage appIcon(int size) {
+  QImage image = canvas(QSize(size, size));
+  QPainter p(&image);
+  const qreal margin = size <= 24 ? 0 : size / 16.0;
+  drawLogo(p, QRectF(margin, margin, size - 2 * margin, size - 2 * margin));
+  p.end();
+  return image;
+}
+
+/// Writes SIZExSIZE/trawlex-finder.png for every icon size under `out`.
+bool saveIcons(const QDir& out) {
+  bool ok = true;
+  for (const int size : kIconSizes) {
+    const QString folder = QStringLiteral("%1x%1").arg(size);
+    ok = QDir().mkpath(out.filePath(folder)) &&
+         save(appIcon(size), QDir(out.filePath(folder)), QStringLiteral("trawlex-finder.png")) &&
+         ok;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--icons") == 0) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    return saveIcons(QDir(QString::fromLocal8Bit(argv[2]))) ? 0 : 1;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: skin_artgen OUTPUT_FOLDER\n");
+    std::fprintf(stderr, "usage: skin_artgen OUTPUT_FOLDER | skin_artgen --icons OUTPUT_FOLDER\n");
     return 2;
   }
   qputenv("QT_QPA_PLATFORM", "offscreen");
