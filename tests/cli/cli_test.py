@@ -244,6 +244,44 @@ class BadInput(unittest.TestCase):
             result = run("recover", image, "-o", os.path.join(blocker, "sub"))
             self.assertEqual(result.returncode, 3, result.stderr)
 
+    def test_each_command_has_its_help_and_dash_paths_follow_a_double_dash(self):
+        for command in ("types", "drives", "info", "scan", "recover", "dump"):
+            result = run(command, "--help")
+            self.assertEqual(result.returncode, 0, command)
+            self.assertIn(f"Usage: trawlex {command}", result.stdout)
+        with tempfile.TemporaryDirectory() as d:
+            with open(os.path.join(d, "-disk.img"), "wb") as f:
+                f.write(b"\xff\xd8\xff\xe0" + bytes(4092))
+            plain = subprocess.run([TRAWLEX, "scan", "--format", "tsv", "--", "-disk.img"],
+                                   capture_output=True, text=True, cwd=d)
+            self.assertEqual(plain.returncode, 0, plain.stderr)
+            self.assertIn("FILE_0.JPG", plain.stdout)
+            self.assertEqual(subprocess.run([TRAWLEX, "scan", "-disk.img"], capture_output=True,
+                                            cwd=d).returncode, 1)
+
+    def test_the_progress_line_shows_percent_speed_time_taken_and_left(self):
+        import pty
+        with tempfile.TemporaryDirectory() as d:
+            image = os.path.join(d, "disk.img")
+            with open(image, "wb") as f:
+                f.truncate(256 << 20)
+            master, slave = pty.openpty()
+            result = subprocess.run([TRAWLEX, "scan", image], stdout=subprocess.PIPE,
+                                    stderr=slave, timeout=600)
+            os.close(slave)
+            said = b""
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                said += chunk
+            os.close(master)
+            self.assertEqual(result.returncode, 0)
+            self.assertRegex(said.decode(), r"\d+\.\d%\s+[\d.]+ MB/s\s+\d+:\d\d elapsed\s+(\d+:\d\d|--:--) left")
+
     def test_types_lists_the_catalogue(self):
         lines = run("types").stdout.splitlines()
         self.assertEqual(len(lines), 45)
