@@ -372,20 +372,15 @@ void TWUWIZ::ControlButtonClick() {
     NewButton->setFocus();
     return;
   }
-  if (!Step([&] { text = engine_->GetEULA(); })) return;
-  if (text) {
-    ShowEULA(*text);
-    return;
-  }
-  if (FillComponents()) {
-    ShowPage(4);
-  } else {
-    NoFilesFound();
-  }
+  ShowLicenceOrComponents();
 }
 
 void TWUWIZ::NewButtonClick() {
   if (busy_ || !engine_) return;
+  ShowLicenceOrComponents();
+}
+
+void TWUWIZ::ShowLicenceOrComponents() {
   std::optional<std::vector<std::string>> text;
   if (!Step([&] { text = engine_->GetEULA(); })) return;
   if (text) {

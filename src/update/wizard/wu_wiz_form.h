@@ -86,6 +86,8 @@ class TWUWIZ : public QDialog {
   bool FillComponents();
   /// "No files found for update", then finish: a release without components ends here.
   void NoFilesFound();
+  /// The licence page when the release has one, else the components (or the end when none).
+  void ShowLicenceOrComponents();
   void ShowPage(int index);
   void ShowEULA(const std::vector<std::string>& text);
   void DetachEngine();
