@@ -122,7 +122,6 @@ FreeSpaceLayout FindFreeSpace(SectorReader& reader) {
   FreeSpaceLayout layout;
   const std::uint64_t disk_end = reader.SizeBytes();
   auto image = std::make_unique<ReaderImage>();
-  image->info = {};
   image->info.tag = TSK_IMG_INFO_TAG;
   image->reader = &reader;
   std::unique_ptr<TSK_IMG_INFO, ImageCloser> img(tsk_img_open_external(

@@ -268,7 +268,7 @@ int TWebUpdate::ShowWhatsNewDialog(const std::vector<std::string>& list) {
     return res == 1 ? 0 : -1;
   }
   const WhatsNewSection section = control_.WhatsNew();
-  TextDialogSpec dialog{section.caption, list, section.okbtn, section.cancelbtn, "", false};
+  TextDialogContent dialog{section.caption, list, section.okbtn, section.cancelbtn, "", false};
   if (Hooks.ShowTextDialog && Hooks.ShowTextDialog(dialog)) return 0;
   ReportStatus(938, "", 14, 0);
   return -1;
@@ -281,8 +281,8 @@ int TWebUpdate::ShowEULADialog(const std::vector<std::string>& list) {
     return res == 1 ? 0 : -1;
   }
   const EulaSection section = control_.Eula();
-  TextDialogSpec dialog{section.caption,   list,          section.accept,
-                        section.notaccept, section.okbtn, true};
+  TextDialogContent dialog{section.caption,   list,          section.accept,
+                           section.notaccept, section.okbtn, true};
   return Hooks.ShowTextDialog && Hooks.ShowTextDialog(dialog) ? 0 : -1;
 }
 

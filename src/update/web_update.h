@@ -67,7 +67,7 @@ struct DownloadOutcome {
 };
 
 /// One of the engine's own text dialogs (what's new, licence agreement), shown by the host.
-struct TextDialogSpec {
+struct TextDialogContent {
   std::string caption;
   std::vector<std::string> text;
   std::string accept;  ///< accept button, or the accepting radio button with `radio`
@@ -91,7 +91,7 @@ struct UpdateHostHooks {
   /// Opens a web page in the desktop's browser.
   std::function<bool(const std::string& url)> OpenURL;
   /// The engine's own what's-new and agreement dialogs; true when accepted.
-  std::function<bool(const TextDialogSpec& dialog)> ShowTextDialog;
+  std::function<bool(const TextDialogContent& dialog)> ShowTextDialog;
 };
 
 /// The live-update engine: connection, transfers, checksums, version test and status reports.

@@ -31,9 +31,7 @@ class UpdateRunTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(site_.running()) << site_.tls_.error();
     testing::RecordStatus(engine_, &status_);
-    ApplyMainWindowValues(engine_, site_.program_.path());
-    engine_.URL = site_.ControlUrl();
-    engine_.CertificateAuthorities = site_.CaFile();
+    site_.Serve(engine_);
     engine_.UpdateUpdate = TWebUpdateUpdate::wuuSilent;
     engine_.Hooks.AskYesNo = [this](const std::string& text) {
       questions_.push_back(text);

@@ -10,6 +10,12 @@
 
 namespace trawlex::update::testing {
 
+void UpdateSite::Serve(TWebUpdate& engine) const {
+  ApplyMainWindowValues(engine, program_.path());
+  engine.URL = ControlUrl();
+  engine.CertificateAuthorities = CaFile();
+}
+
 UpdateSite::UpdateSite() : tls_(root_.path(), root_.File("ca.pem")) {
   ::mkdir(root_.File("update").c_str(), 0755);
   ::mkdir(root_.File("pack").c_str(), 0755);

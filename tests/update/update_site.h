@@ -4,6 +4,7 @@
 
 #include "update/python_test_server.h"
 #include "update/test_util.h"
+#include "update/web_update.h"
 
 namespace trawlex::update::testing {
 
@@ -24,6 +25,9 @@ class UpdateSite {
   /// Replaces the control file; `extra` is appended to the default one.
   void WriteControlFile(const std::string& text);
   [[nodiscard]] std::string DefaultControlFile() const;
+  /// Points `engine` at this site as the installed program's main window would: the program's
+  /// folder, the control file's address and the test certificate authority.
+  void Serve(TWebUpdate& engine) const;
   /// Puts a file on the server.
   void Publish(const std::string& path, const std::string& content);
 

@@ -39,9 +39,7 @@ class WizardTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(site_.running()) << site_.tls_.error();
     testing::RecordStatus(engine_, &status_);
-    ApplyMainWindowValues(engine_, site_.program_.path());
-    engine_.URL = site_.ControlUrl();
-    engine_.CertificateAuthorities = site_.CaFile();
+    site_.Serve(engine_);
     engine_.Hooks.AskYesNo = [](const std::string&) { return true; };
     form_.AttachEngine(&engine_);
     form_.Information = [this](QWidget*, const QString& text) { said_ << text; };

@@ -37,9 +37,7 @@ int main(int argc, char** argv) {
   if (!site.running()) return 1;
   testing::ScopedCurrentDir cwd(site.program_.path());
   TWebUpdate engine;
-  ApplyMainWindowValues(engine, site.program_.path());
-  engine.URL = site.ControlUrl();
-  engine.CertificateAuthorities = site.CaFile();
+  site.Serve(engine);
   TWUWIZ form;
   form.setWindowTitle(QStringLiteral("Live Update"));
   form.AttachEngine(&engine);

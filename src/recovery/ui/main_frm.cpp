@@ -382,8 +382,8 @@ void TmainFrm::buildRegionButtons() {
     OpenLink(activeModal(), QString::fromStdString(url));
     return true;
   };
-  hooks.ShowTextDialog = [this](const trawlex::update::TextDialogSpec& spec) {
-    return ShowUpdateTextDialog(activeModal(), spec);
+  hooks.ShowTextDialog = [this](const trawlex::update::TextDialogContent& content) {
+    return ShowUpdateTextDialog(activeModal(), content);
   };
   webUpdate_->UpdaterResource = trawlex::update::UpdaterResource();
   // Once the updater runs, the program ends so that its files can be replaced.

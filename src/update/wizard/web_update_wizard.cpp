@@ -31,34 +31,34 @@ void TWebUpdateWizard::Execute(QWidget* parent) {
   form->exec();
 }
 
-bool ShowUpdateTextDialog(QWidget* parent, const trawlex::update::TextDialogSpec& spec) {
+bool ShowUpdateTextDialog(QWidget* parent, const trawlex::update::TextDialogContent& content) {
   QDialog dialog(parent);
-  dialog.setWindowTitle(QString::fromStdString(spec.caption));
+  dialog.setWindowTitle(QString::fromStdString(content.caption));
   dialog.setPalette(ProductPalette::page());
   dialog.setAutoFillBackground(true);
   dialog.setFixedSize(400, 400);
   auto* memo = new QPlainTextEdit(&dialog);
   memo->setReadOnly(true);
   QStringList lines;
-  for (const auto& l : spec.text) lines << QString::fromStdString(l);
+  for (const auto& l : content.text) lines << QString::fromStdString(l);
   memo->setPlainText(lines.join(QLatin1Char('\n')));
   memo->setGeometry(10, 10, 400 - 20, 400 - 60);
   const int below = 10 + memo->height() + 10;
-  if (!spec.radio) {
-    auto* refuse = new QPushButton(QString::fromStdString(spec.refuse), &dialog);
+  if (!content.radio) {
+    auto* refuse = new QPushButton(QString::fromStdString(content.refuse), &dialog);
     refuse->move(memo->geometry().right() - refuse->width() + 1, below);
-    auto* accept = new QPushButton(QString::fromStdString(spec.accept), &dialog);
+    auto* accept = new QPushButton(QString::fromStdString(content.accept), &dialog);
     accept->move(refuse->x() - accept->width() - 10, below);
     QObject::connect(accept, &QPushButton::clicked, &dialog, &QDialog::accept);
     QObject::connect(refuse, &QPushButton::clicked, &dialog, &QDialog::reject);
     return dialog.exec() == QDialog::Accepted;
   }
-  auto* close = new QPushButton(QString::fromStdString(spec.close), &dialog);
+  auto* close = new QPushButton(QString::fromStdString(content.close), &dialog);
   close->move(memo->geometry().right() - close->width() + 1, below);
-  auto* yes = new QRadioButton(QString::fromStdString(spec.accept), &dialog);
+  auto* yes = new QRadioButton(QString::fromStdString(content.accept), &dialog);
   yes->adjustSize();
   yes->move(10, below);
-  auto* no = new QRadioButton(QString::fromStdString(spec.refuse), &dialog);
+  auto* no = new QRadioButton(QString::fromStdString(content.refuse), &dialog);
   no->adjustSize();
   no->move(yes->x() + yes->width() + 20, below);
   QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::accept);

@@ -8,7 +8,7 @@ class TWUWIZ;
 
 namespace trawlex::update {
 class TWebUpdate;
-struct TextDialogSpec;
+struct TextDialogContent;
 }  // namespace trawlex::update
 
 /// Where the wizard's window appears.
@@ -31,4 +31,4 @@ class TWebUpdateWizard {
 
 /// The engine's own what's-new and agreement dialogs on the product palette; true when
 /// accepted.
-bool ShowUpdateTextDialog(QWidget* parent, const trawlex::update::TextDialogSpec& spec);
+bool ShowUpdateTextDialog(QWidget* parent, const trawlex::update::TextDialogContent& content);
