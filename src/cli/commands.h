@@ -37,6 +37,7 @@ struct RecoverArgs {
   std::string out_dir;
   std::string types;
   std::string max_mb = "20";
+  bool all_undeleted = false;
   bool no_report = false;
 };
 

@@ -49,7 +49,8 @@ void AddScanOptions(CLI::App& command, ScanArgs& args) {
                    "check each start and end each file where its format says");
   command.add_flag("--free-space", args.free_space,
                    "search only the free space of the file systems found (and the space outside "
-                   "them); sectors and names still count from the start of the disk");
+                   "them), and list the deleted files they still name; sectors and names still "
+                   "count from the start of the disk");
   command.add_option("--retry-passes", args.retry_passes,
                      "passes over sectors skipped after read errors (default 2, 0 none)");
   command.add_option("--bad-map", args.bad_map,
@@ -110,6 +111,9 @@ int main(int argc, char** argv) {
   recover_command->add_option("--max-mb", recover.max_mb,
                               "largest size of a saved file in MB (default 20, 0 no limit)");
   AddScanOptions(*recover_command, recover.scan);
+  recover_command->add_flag("--all-undeleted", recover.all_undeleted,
+                            "with --free-space, save also the deleted files whose bytes failed "
+                            "their checks or now belong to other files");
   recover_command->add_flag("--no-report", recover.no_report, "write no report.xml");
   choose(recover_command, [&recover] { return RunRecoverCommand(recover); });
 

@@ -14,6 +14,7 @@
 #include "recovery/options.h"
 #include "recovery/output_guard.h"
 #include "recovery/scan_engine.h"
+#include "recovery/undelete.h"
 
 #include <algorithm>
 #include <array>
@@ -26,6 +27,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -146,12 +148,24 @@ class RecordStream {
   [[nodiscard]] bool Enabled() const { return format_ == "tsv" || format_ == "json"; }
   /// Where found files lie on the disk; the whole disk unless set.
   void SetPlace(const FoundPlace& place) { place_ = place; }
+  /// The deleted files the file systems name: written first, and the found files that are
+  /// the same bytes are left out. Each record then says its source.
+  void SetUndeleted(const std::vector<UndeletedFile>* undeleted, const FreeSpaceLayout* layout) {
+    undeleted_ = undeleted;
+    layout_ = layout;
+    for (const UndeletedFile& f : *undeleted)
+      if (f.SavedByDefault() && !f.entry.runs.empty()) same_bytes_.insert(f.DiskOffset(*layout));
+  }
 
   void Begin() {
-    if (format_ == "tsv")
-      std::fputs(real_ends_ ? "lba\tsize\ttype\tname\tend\n" : "lba\tsize\ttype\tname\n", stdout);
-    else if (format_ == "json")
+    if (format_ == "tsv") {
+      std::fputs(real_ends_ ? "lba\tsize\ttype\tname\tend" : "lba\tsize\ttype\tname", stdout);
+      std::fputs(undeleted_ ? "\tsource\tcheck\n" : "\n", stdout);
+    } else if (format_ == "json") {
       std::fputs("{\"files\":[", stdout);
+    }
+    if (undeleted_ && Enabled())
+      for (const UndeletedFile& f : *undeleted_) WriteUndeleted(f);
   }
 
   void Add(const TfileExt& f) {
@@ -214,6 +228,7 @@ class RecordStream {
     for (int k = 0; k < rows.size(); ++k)
       if (rows[k].Count() > 0) counts[std::string(rows[k].TypeName())] = rows[k].Count();
     tail["counts"] = std::move(counts);
+    if (undeleted_) tail["undeleted"] = undeleted_->size();
     tail["sectors"] = s.examined;
     tail["total_sectors"] = s.total_sectors;
     tail["unreadable"] = s.unreadable;
@@ -248,12 +263,13 @@ class RecordStream {
     written_any_ = true;
     last_lba_ = f.LBA;
     const std::uint64_t disk_lba = place_.DiskLBA(f.LBA);
+    if (same_bytes_.count(disk_lba * 512) > 0) return;  // listed by its name already
     if (format_ == "tsv") {
       std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(disk_lba),
                   static_cast<unsigned long long>(f.Size), std::string(f.FileType()).c_str(),
                   place_.FileName(f).c_str());
       if (real_ends_) std::printf("\t%s", std::string(EndReasonName(f.End)).c_str());
-      std::fputc('\n', stdout);
+      std::fputs(undeleted_ ? "\tcarved\t\n" : "\n", stdout);
       return;
     }
     Json record;
@@ -262,6 +278,37 @@ class RecordStream {
     record["type"] = std::string(f.FileType());
     record["name"] = place_.FileName(f);
     if (real_ends_) record["end"] = std::string(EndReasonName(f.End));
+    if (undeleted_) record["source"] = "carved";
+    if (!first_) std::fputc(',', stdout);
+    first_ = false;
+    WriteJson(record);
+  }
+
+  /// A deleted file by its name: its path in the file system, and where it is saved.
+  void WriteUndeleted(const UndeletedFile& f) {
+    const std::uint64_t lba = f.DiskOffset(*layout_) / 512;
+    const std::string type = f.type >= 0 ? std::string(FileTypeTag(f.type)) : "-";
+    const std::string check(UndeleteCheckName(f.check));
+    if (format_ == "tsv") {
+      std::string path = f.entry.path;  // tabs and line ends would break the row
+      for (char& ch : path)
+        if (static_cast<unsigned char>(ch) < 0x20) ch = '_';
+      std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(lba),
+                  static_cast<unsigned long long>(f.entry.size), type.c_str(), path.c_str());
+      if (real_ends_) std::fputs("\tfile-system", stdout);
+      std::printf("\tundeleted\t%s\n", check.c_str());
+      return;
+    }
+    Json record;
+    record["lba"] = lba;
+    record["size"] = f.entry.size;
+    record["type"] = type;
+    PutText(record, "name", f.entry.path);
+    if (real_ends_) record["end"] = "file-system";
+    record["source"] = "undeleted";
+    record["check"] = check;
+    record["file_system"] = layout_->file_systems[f.entry.file_system].type;
+    PutText(record, "saved_as", f.saved_path);
     if (!first_) std::fputc(',', stdout);
     first_ = false;
     WriteJson(record);
@@ -271,6 +318,9 @@ class RecordStream {
   std::string format_;
   bool real_ends_;
   FoundPlace place_;
+  const std::vector<UndeletedFile>* undeleted_ = nullptr;
+  const FreeSpaceLayout* layout_ = nullptr;
+  std::set<std::uint64_t> same_bytes_;  ///< disk bytes where an undeleted file starts
   bool first_ = true;
   bool finished_ = false;
   bool written_any_ = false;
@@ -369,6 +419,8 @@ struct ScanRun {
   std::unique_ptr<SectorReader> whole;   ///< the disk, when `reader` is its free space
   std::unique_ptr<SectorReader> reader;  ///< what is searched: the disk, or its free space
   FoundPlace place;                      ///< where what `reader` reads lies on the disk
+  FreeSpaceLayout layout;                ///< the file systems found, with --free-space
+  std::vector<UndeletedFile> undeleted;  ///< the deleted files they name, checked
   std::string path;                      ///< the disk or image read
   BadSectorMap bad_map;
   RecordStream stream;  ///< tsv and json: the found files as the scan closes them
@@ -406,13 +458,25 @@ int OpenSource(const char* command, const SourceArgs& source, ScanRun& run) {
 /// Makes the opened source's free space the thing searched: the file systems found are said on
 /// stderr, and what cannot be read of them is searched whole.
 void SearchFreeSpaceOnly(const char* command, ScanRun& run) {
-  const FreeSpaceLayout layout = FindFreeSpace(*run.reader);
+  CatchStopSignals();
+  run.layout = FindFreeSpace(*run.reader, true);
+  const FreeSpaceLayout& layout = run.layout;
   for (const FileSystemArea& fs : layout.file_systems)
     std::fprintf(stderr, "trawlex %s: %s at sector %llu: %s free of %s searched\n", command,
                  fs.type.c_str(), static_cast<unsigned long long>(fs.offset / 512),
                  FormatFileSize(fs.free_bytes).c_str(), FormatFileSize(fs.length).c_str());
   for (const std::string& note : layout.notes)
     std::fprintf(stderr, "trawlex %s: %s\n", command, note.c_str());
+  run.undeleted = CheckDeletedFiles(*run.reader, layout, g_scan_cancel);
+  if (!run.undeleted.empty()) {
+    const auto good = std::count_if(run.undeleted.begin(), run.undeleted.end(),
+                                    [](const UndeletedFile& f) { return f.SavedByDefault(); });
+    std::fprintf(stderr,
+                 "trawlex %s: %zu deleted files named by the file systems, %lld of them to save "
+                 "(the rest failed their checks or their blocks hold other files)\n",
+                 command, run.undeleted.size(), static_cast<long long>(good));
+  }
+  run.stream.SetUndeleted(&run.undeleted, &run.layout);
   run.whole = std::move(run.reader);
   auto stream = std::make_unique<MappedSectorReader>(*run.whole, layout.runs);
   run.place = FoundPlace(stream.get());
@@ -488,10 +552,25 @@ bool StoreBadMap(const char* command, const ScanArgs& flags, const ScanRun& run)
 // The found list as each format prints it; a scan left behind prints it the same way.
 std::string g_format = "table";
 
+/// The deleted files the file systems name, one line each: check, size, kind and path.
+void PrintUndeleted(const ScanRun& run) {
+  if (run.undeleted.empty()) return;
+  std::printf("undeleted (%zu)\n", run.undeleted.size());
+  for (const UndeletedFile& f : run.undeleted) {
+    std::string path = f.entry.path;
+    for (char& ch : path)
+      if (static_cast<unsigned char>(ch) < 0x20) ch = '_';
+    std::printf("  %-11s %12llu  %-7s %s\n", std::string(UndeleteCheckName(f.check)).c_str(),
+                static_cast<unsigned long long>(f.entry.size),
+                f.type >= 0 ? std::string(FileTypeTag(f.type)).c_str() : "-", path.c_str());
+  }
+}
+
 void PrintFound(ScanRun& run) {
   if (g_format == "table") {
     const std::vector<std::size_t> started = run.progress.Started();
     PrintTable(run.rows, run.summary, run.left_behind ? &started : nullptr);
+    PrintUndeleted(run);
   } else {
     run.stream.Finish(run.rows, run.summary);
   }
@@ -571,7 +650,8 @@ std::string g_command_line;
 /// stderr) when it cannot be written.
 bool WriteReport(const ScanRun& run, const ScanOptions& options, std::uint32_t max_mb,
                  const std::string& folder, const std::vector<std::vector<TfileExt>>& work,
-                 const SaveTotals& totals, std::chrono::system_clock::time_point started) {
+                 const std::vector<UndeletedFile>& undeleted, const SaveTotals& totals,
+                 std::chrono::system_clock::time_point started) {
   ReportSource source;
   source.image_filename = run.path;
   source.image_size = (run.whole ? run.whole : run.reader)->SizeBytes();
@@ -585,7 +665,9 @@ bool WriteReport(const ScanRun& run, const ScanOptions& options, std::uint32_t m
   source.start_time = started;
   source.end_time = std::chrono::system_clock::now();
   std::string err;
-  if (WriteRecoveryReport(folder, source, work, totals.written, &err, run.place)) return true;
+  const FreeSpaceLayout* layout = run.whole ? &run.layout : nullptr;
+  if (WriteRecoveryReport(folder, source, work, totals.written, &err, run.place, layout, undeleted))
+    return true;
   std::fprintf(stderr, "trawlex recover: the recovery report could not be written: %s\n",
                err.c_str());
   return false;
@@ -642,6 +724,7 @@ int RunRecoverCommand(const RecoverArgs& args) {
   if (!LoadBadMap("recover", flags, run, options)) return kExitUsage;
   if (const int rc = RunScan("recover", run, options, PrintFound); rc != kExitDone) return rc;
   PrintTable(run.rows, run.summary);
+  PrintUndeleted(run);
   if (!StoreBadMap("recover", flags, run)) return kExitSaveFailed;
   if (run.summary.reason == ScanEnd::kSourceLost) return kExitSourceUnreadable;
 
@@ -649,6 +732,16 @@ int RunRecoverCommand(const RecoverArgs& args) {
   for (int k = 0; k < run.rows.size(); ++k)
     if (wanted[static_cast<std::size_t>(k)] && run.rows[k].Count() > 0)
       work.push_back(run.rows[k].Files());
+  // Undeleted files are saved by their names; found files that are the same bytes once only.
+  std::vector<NamedFile> named;
+  std::vector<UndeletedFile> to_save;
+  for (const UndeletedFile& f : run.undeleted) {
+    if (!f.SavedByDefault() && !args.all_undeleted) continue;
+    if (!args.types.empty() && (f.type < 0 || !wanted[static_cast<std::size_t>(f.type)])) continue;
+    to_save.push_back(f);
+    named.push_back({f.saved_path, f.entry.size, f.entry.runs, f.entry.content});
+  }
+  if (!run.undeleted.empty()) work = WithoutUndeleted(work, run.place, to_save, run.layout);
   // A Ctrl-C that stopped the scan still saves what was found; the next one stops the save.
   SaveWatch watch;
   FileSaver saver(*run.reader, out_dir, *max_mb, g_save_cancel, watch);
@@ -658,7 +751,7 @@ int RunRecoverCommand(const RecoverArgs& args) {
   std::optional<SaveError> failure;
   const bool ended = RunAbandonable(g_save_cancel, [&] {
     try {
-      saver.Save(work);
+      saver.Save(work, named, run.whole ? run.whole.get() : run.reader.get());
     } catch (const SaveError& e) {
       failure = e;
     }
@@ -680,7 +773,7 @@ int RunRecoverCommand(const RecoverArgs& args) {
                 static_cast<unsigned long long>(totals.unreadable_sectors));
   std::printf("\n");
   const bool reported =
-      !report || WriteReport(run, options, *max_mb, out_dir, work, totals, started);
+      !report || WriteReport(run, options, *max_mb, out_dir, work, to_save, totals, started);
   if (failure) {
     std::fprintf(stderr, "trawlex recover: %s (%s)\n", failure->what(), failure->reason().c_str());
     return failure->end() == SaveEnd::kSourceLost ? kExitSourceUnreadable : kExitSaveFailed;

@@ -58,6 +58,74 @@ struct Area {
   std::vector<ByteRun> free;
 };
 
+/// True when [offset, offset + length) lies wholly in `free`, which is in disk order with
+/// touching runs joined.
+bool AllFree(const std::vector<ByteRun>& free, std::uint64_t offset, std::uint64_t length) {
+  auto after = std::upper_bound(free.begin(), free.end(), offset,
+                                [](std::uint64_t at, const ByteRun& r) { return at < r.offset; });
+  if (after == free.begin()) return false;
+  const ByteRun& r = *std::prev(after);
+  return offset + length <= r.offset + r.length;
+}
+
+/// Small files whose bytes a file system keeps in its own records are read whole up to this.
+constexpr std::uint64_t kMaxRecordBytes = 1 << 20;
+
+struct DeletedWalk {
+  TSK_FS_INFO* fs;
+  const std::vector<ByteRun>* free;
+  std::size_t file_system;
+  std::vector<DeletedEntry>* out;
+};
+
+/// One name of the directory walk: a deleted regular file whose record has not been taken
+/// by a file in use becomes an entry.
+TSK_WALK_RET_ENUM OnName(TSK_FS_FILE* file, const char* folder, void* data) {
+  auto* walk = static_cast<DeletedWalk*>(data);
+  if (!file->name || !(file->name->flags & TSK_FS_NAME_FLAG_UNALLOC) || !file->meta)
+    return TSK_WALK_CONT;
+  const TSK_FS_META* meta = file->meta;
+  if ((meta->flags & TSK_FS_META_FLAG_ALLOC) || meta->type != TSK_FS_META_TYPE_REG ||
+      meta->size <= 0)
+    return TSK_WALK_CONT;
+  DeletedEntry entry;
+  entry.path = std::string(folder ? folder : "") + file->name->name;
+  entry.size = static_cast<std::uint64_t>(meta->size);
+  entry.file_system = walk->file_system;
+  const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file);
+  if (!attr) {
+    tsk_error_reset();
+    entry.partial = true;
+  } else if (!(attr->flags & TSK_FS_ATTR_NONRES)) {
+    if (entry.size <= kMaxRecordBytes) {
+      entry.content.resize(static_cast<std::size_t>(entry.size));
+      const ssize_t got = tsk_fs_file_read(file, 0, reinterpret_cast<char*>(entry.content.data()),
+                                           entry.content.size(), TSK_FS_FILE_READ_FLAG_NONE);
+      if (got < 0) tsk_error_reset();
+      entry.content.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    entry.partial = entry.content.size() < entry.size;
+  } else {
+    const std::uint64_t block = walk->fs->block_size;
+    const auto base = static_cast<std::uint64_t>(walk->fs->offset);
+    std::uint64_t left = entry.size;
+    for (const TSK_FS_ATTR_RUN* run = attr->nrd.run; run && left > 0; run = run->next) {
+      const std::uint64_t length = std::min(left, run->len * block);
+      if (run->flags & (TSK_FS_ATTR_RUN_FLAG_FILLER | TSK_FS_ATTR_RUN_FLAG_SPARSE)) {
+        entry.partial = true;
+        break;
+      }
+      const std::uint64_t offset = base + run->addr * block;
+      Append(entry.runs, offset, length);
+      if (!AllFree(*walk->free, offset, length)) entry.in_use = true;
+      left -= length;
+    }
+    if (left > 0) entry.partial = true;
+  }
+  walk->out->push_back(std::move(entry));
+  return TSK_WALK_CONT;
+}
+
 struct WalkState {
   TSK_FS_INFO* fs;
   std::vector<ByteRun>* runs;
@@ -73,7 +141,7 @@ TSK_WALK_RET_ENUM OnFreeBlock(const TSK_FS_BLOCK* block, void* data) {
 /// The file system at `offset`, if the library knows one there, with its free runs; a known
 /// one that cannot be walked is said in `notes` and left out (its space is searched whole).
 std::optional<Area> ReadArea(TSK_IMG_INFO* img, std::uint64_t offset, std::uint64_t limit,
-                             FreeSpaceLayout& layout) {
+                             int partition, bool list_deleted, FreeSpaceLayout& layout) {
   std::unique_ptr<TSK_FS_INFO, FileSystemCloser> fs(
       tsk_fs_open_img(img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT));
   if (!fs) {
@@ -105,8 +173,20 @@ std::optional<Area> ReadArea(TSK_IMG_INFO* img, std::uint64_t offset, std::uint6
   found.offset = area.start;
   found.length = area.end - area.start;
   found.block_size = fs->block_size;
+  found.partition = partition;
   for (const ByteRun& r : area.free) found.free_bytes += r.length;
   layout.file_systems.push_back(found);
+  if (list_deleted) {
+    // Orphans (records no folder names) are left to the search: they have no names to give.
+    DeletedWalk walk{fs.get(), &area.free, layout.file_systems.size() - 1, &layout.deleted};
+    const auto walk_flags = static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(TSK_FS_DIR_WALK_FLAG_RECURSE |
+                                                                   TSK_FS_DIR_WALK_FLAG_UNALLOC |
+                                                                   TSK_FS_DIR_WALK_FLAG_NOORPHAN);
+    if (tsk_fs_dir_walk(fs.get(), fs->root_inum, walk_flags, OnName, &walk) != 0)
+      layout.notes.push_back("The folders of the " + type + " file system at sector " +
+                             std::to_string(offset / 512) + " could not all be read (" +
+                             LibraryError() + "); deleted names in them are not listed.");
+  }
   return area;
 }
 
@@ -118,7 +198,13 @@ std::uint64_t FreeSpaceLayout::TotalBytes() const {
   return total;
 }
 
-FreeSpaceLayout FindFreeSpace(SectorReader& reader) {
+const FileSystemArea* FreeSpaceLayout::FileSystemAt(std::uint64_t offset) const {
+  for (const FileSystemArea& fs : file_systems)
+    if (offset >= fs.offset && offset - fs.offset < fs.length) return &fs;
+  return nullptr;
+}
+
+FreeSpaceLayout FindFreeSpace(SectorReader& reader, bool list_deleted) {
   FreeSpaceLayout layout;
   const std::uint64_t disk_end = reader.SizeBytes();
   auto image = std::make_unique<ReaderImage>();
@@ -132,14 +218,16 @@ FreeSpaceLayout FindFreeSpace(SectorReader& reader) {
   if (img) {
     std::unique_ptr<TSK_VS_INFO, VolumeCloser> vs(tsk_vs_open(img.get(), 0, TSK_VS_TYPE_DETECT));
     if (vs) {
+      int slot = 0;
       for (const TSK_VS_PART_INFO* part = vs->part_list; part; part = part->next) {
         if (!(part->flags & TSK_VS_PART_FLAG_ALLOC)) continue;
+        ++slot;
         const std::uint64_t start = vs->offset + part->start * std::uint64_t{vs->block_size};
         const std::uint64_t end =
             std::min(disk_end, start + part->len * std::uint64_t{vs->block_size});
         if (start >= end) continue;
         const std::size_t said = layout.notes.size();
-        if (auto area = ReadArea(img.get(), start, end, layout))
+        if (auto area = ReadArea(img.get(), start, end, slot, list_deleted, layout))
           areas.push_back(*area);
         else if (layout.notes.size() == said)
           layout.notes.push_back("No file system known in the partition at sector " +
@@ -151,7 +239,7 @@ FreeSpaceLayout FindFreeSpace(SectorReader& reader) {
       tsk_error_reset();
       // No partition table: a file system may start at the first sector (a partition image).
       const std::size_t said = layout.notes.size();
-      if (auto area = ReadArea(img.get(), 0, disk_end, layout))
+      if (auto area = ReadArea(img.get(), 0, disk_end, 0, list_deleted, layout))
         areas.push_back(*area);
       else if (layout.notes.size() == said)
         layout.notes.push_back(

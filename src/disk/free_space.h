@@ -20,6 +20,24 @@ struct FileSystemArea {
   std::uint64_t length = 0;
   std::uint32_t block_size = 0;
   std::uint64_t free_bytes = 0;  ///< its unallocated blocks
+  int partition = 0;             ///< its slot in the partition table, from 1; 0: no table
+};
+
+/// A file its file system still names though it was deleted, as the file system describes it.
+struct DeletedEntry {
+  /// Its folder and name in the file system, "DCIM/_MG_0001.JPG" (FAT keeps no first letter of
+  /// a deleted name); the bytes are the file system's, not checked for safety.
+  std::string path;
+  std::uint64_t size = 0;
+  /// Where its bytes lie on the disk, in order, cut to `size`. FAT keeps no cluster chain for a
+  /// deleted file: its clusters are taken as the free ones from its first cluster on.
+  std::vector<ByteRun> runs;
+  /// The bytes themselves, when the file system keeps them in its own records (small NTFS
+  /// files); `runs` is then empty.
+  std::vector<std::uint8_t> content;
+  std::size_t file_system = 0;  ///< its index in FreeSpaceLayout::file_systems
+  bool in_use = false;          ///< part of `runs` lies in blocks a file in use now holds
+  bool partial = false;         ///< the file system knows where only part of its bytes lie
 };
 
 /// What a free-space search reads: every unallocated block of each file system found, and all
@@ -31,12 +49,17 @@ struct FreeSpaceLayout {
   /// File systems that were recognised but could not be read, each said in one sentence; their
   /// space is searched whole, as without the option.
   std::vector<std::string> notes;
+  /// Deleted files the file systems still name, when asked for.
+  std::vector<DeletedEntry> deleted;
   [[nodiscard]] std::uint64_t TotalBytes() const;
+  /// The file system that holds disk byte `offset`, or null.
+  [[nodiscard]] const FileSystemArea* FileSystemAt(std::uint64_t offset) const;
 };
 
 /// Finds the partitions and file systems on `reader` (through The Sleuth Kit) and lays out
 /// their free space. A disk with no file system it knows gives one run over the whole disk.
-FreeSpaceLayout FindFreeSpace(SectorReader& reader);
+/// With `list_deleted`, also the deleted files each file system still names (`deleted`).
+FreeSpaceLayout FindFreeSpace(SectorReader& reader, bool list_deleted = false);
 
 /// The bytes of `runs` on `source`, read as one disk. Found files are read and saved through it,
 /// so a file whose pieces lie in several runs comes out whole; `PhysicalRuns` says where a

@@ -187,8 +187,22 @@ void WriteFileObject(ReportWriter& w, const ReportFile& file) {
   w.Attribute("type", "sha256");
   w.String(file.sha256_hex);
   w.End();
-  w.Element("trawlex:end_reason", std::string(EndReasonName(file.end)));
+  // An undeleted file ends where its file system says.
+  w.Element("trawlex:end_reason", file.source == "undeleted"
+                                      ? std::string("file-system")
+                                      : std::string(EndReasonName(file.end)));
   w.Element("trawlex:incomplete", file.incomplete ? 1u : 0u);
+  w.Start("trawlex:source");
+  if (file.file_system) {
+    w.Attribute("file_system", file.file_system->type);
+    w.Attribute("file_system_offset", std::to_string(file.file_system->offset));
+    if (file.file_system->partition > 0)
+      w.Attribute("partition", std::to_string(file.file_system->partition));
+  }
+  w.String(file.source);
+  w.End();
+  if (!file.saved_as.empty()) w.Element("trawlex:saved_as", file.saved_as);
+  if (!file.check.empty()) w.Element("trawlex:check", file.check);
   w.End();
 }
 
@@ -215,17 +229,45 @@ bool SavedFileEntry(const TfileExt& file, const std::string& folder, ReportFile*
 bool WriteRecoveryReport(const std::string& folder, const ReportSource& source,
                          const std::vector<std::vector<TfileExt>>& work,
                          const std::vector<std::string>& written, std::string* err,
-                         const FoundPlace& place) {
+                         const FoundPlace& place, const FreeSpaceLayout* layout,
+                         const std::vector<UndeletedFile>& undeleted) {
   std::unordered_map<std::string, const TfileExt*> by_name;
   for (const auto& list : work)
     for (const TfileExt& file : list) by_name.emplace(place.FileName(file), &file);
+  std::unordered_map<std::string, const UndeletedFile*> by_path;
+  for (const UndeletedFile& file : undeleted) by_path.emplace(file.saved_path, &file);
   std::vector<ReportFile> entries;
   entries.reserve(written.size());
   for (const std::string& name : written) {
-    const auto it = by_name.find(name);
-    if (it == by_name.end()) continue;
     ReportFile entry;
-    if (!SavedFileEntry(*it->second, folder, &entry, err, place)) return false;
+    if (const auto it = by_name.find(name); it != by_name.end()) {
+      if (!SavedFileEntry(*it->second, folder, &entry, err, place)) return false;
+      if (layout) entry.file_system = layout->FileSystemAt(entry.img_offset);
+    } else if (const auto named = by_path.find(name); named != by_path.end() && layout) {
+      const UndeletedFile& file = *named->second;
+      const std::string path = folder + "/" + file.saved_path;
+      std::string problem;
+      if (!Sha256File(path, &entry.sha256_hex, &problem, &entry.len)) {
+        if (err) *err = "cannot read " + path + ": " + problem;
+        return false;
+      }
+      entry.name = file.entry.path;
+      entry.saved_as = file.saved_path;
+      entry.source = "undeleted";
+      entry.file_system = &layout->file_systems[file.entry.file_system];
+      entry.img_offset = file.DiskOffset(*layout);
+      std::uint64_t left = entry.len;
+      for (const ByteRun& run : file.entry.runs) {
+        if (left == 0) break;
+        entry.runs.push_back({run.offset, std::min(left, run.length)});
+        left -= entry.runs.back().length;
+      }
+      if (entry.runs.size() == 1) entry.runs.clear();
+      entry.incomplete = entry.len < file.entry.size;
+      entry.check = std::string(UndeleteCheckName(file.check));
+    } else {
+      continue;
+    }
     entries.push_back(std::move(entry));
   }
   return WriteDfxmlReport(folder + "/report.xml", source, entries, err);

@@ -3,6 +3,7 @@
 #include "detect/file_end.h"
 #include "recovery/found_file.h"
 #include "recovery/found_place.h"
+#include "recovery/undelete.h"
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +27,12 @@ struct ReportFile {
   bool incomplete = false;
   /// Where the saved bytes lie on the source, in order, when not in one piece from img_offset.
   std::vector<ByteRun> runs;
+  /// How it was found: "carved" (by its first bytes) or "undeleted" (its file system named
+  /// it; `name` is then its path there and `saved_as` where it was saved).
+  std::string source = "carved";
+  std::string saved_as;
+  const FileSystemArea* file_system = nullptr;  ///< the file system it lies in, when known
+  std::string check;                            ///< an undeleted file's check, by name
 };
 
 /// The recovery run: what was read, with which options, by whom and when.
@@ -69,7 +76,10 @@ bool WriteDfxmlReport(const std::string& path, const ReportSource& source,
 /// Writes `folder`/report.xml for the files of `work` whose names are in `written`, in the
 /// order they were written. False, with the reason in `err`, when a saved file cannot be
 /// read back or the report cannot be written.
+/// With `layout`, each file names the file system it lies in, and the files of `undeleted`
+/// written under their saved paths are reported as undeleted, by their names.
 bool WriteRecoveryReport(const std::string& folder, const ReportSource& source,
                          const std::vector<std::vector<TfileExt>>& work,
                          const std::vector<std::string>& written, std::string* err,
-                         const FoundPlace& place = {});
+                         const FoundPlace& place = {}, const FreeSpaceLayout* layout = nullptr,
+                         const std::vector<UndeletedFile>& undeleted = {});

@@ -9,6 +9,7 @@
 #include "recovery/output_guard.h"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -64,6 +65,14 @@ struct SaveTotals {
   SaveEnd end = SaveEnd::kCompleted;
 };
 
+/// A file saved under a path of its own, from its pieces on the disk: an undeleted file.
+struct NamedFile {
+  std::string path;  ///< relative to the folder saved into, made safe (see SafeRelativePath)
+  std::uint64_t size = 0;
+  std::vector<ByteRun> runs;          ///< where its bytes lie on the disk, in order
+  std::vector<std::uint8_t> content;  ///< its bytes, when `runs` is empty
+};
+
 /// Copies found files from a disk into a folder: each record's sectors from its start,
 /// cut to the per-file limit, into folder/FileName. Only a regular file of that name is
 /// replaced; a symbolic link, FIFO, device or folder of that name, or the source itself,
@@ -80,23 +89,36 @@ class FileSaver {
   /// Names the files by where they lie on the disk when the reader is a stream of its pieces.
   void SetPlace(const FoundPlace& place) { place_ = place; }
 
-  /// Saves every list of `work` in order. Throws SaveError when a file cannot be
-  /// created or written or the source is lost; the files written so far stay, and
-  /// Totals() tells what was saved and which file was cut.
-  SaveTotals Save(const std::vector<std::vector<TfileExt>>& work);
+  /// Saves every list of `work` in order, then each of `named` under its path, its folders
+  /// made as needed (never through a symbolic link), read from `disk` (the reader's own
+  /// disk when null). Throws SaveError when a file cannot be created or written or the
+  /// source is lost; the files written so far stay, and Totals() tells what was saved and
+  /// which file was cut.
+  SaveTotals Save(const std::vector<std::vector<TfileExt>>& work,
+                  const std::vector<NamedFile>& named = {}, SectorReader* disk = nullptr);
 
   [[nodiscard]] const SaveTotals& Totals() const { return totals_; }
 
  private:
   void CopyFoundFiles(const std::vector<TfileExt>& files);
   void CopyOne(const TfileExt& file);
-  /// The opened output file `path`, emptied; throws SaveError for anything but a
-  /// regular file that is not the source.
-  int OpenOutput(const std::string& path);
+  void CopyNamed(const NamedFile& file, RescueReader& disk);
+  /// Copies `runs` of `rescue` into the opened output `fd`, named `name`; false when Stop
+  /// cut it.
+  bool CopyRuns(const std::vector<ByteRun>& runs, RescueReader& rescue, int fd,
+                const std::string& name);
+  /// The opened output file `name` in folder `dir` (AT_FDCWD: `name` is a path), emptied;
+  /// throws SaveError, naming it `shown`, for anything but a regular file that is not the
+  /// source.
+  int OpenOutput(int dir, const std::string& name, const std::string& shown);
+  /// The folder `relative` under the folder saved into, made as needed, opened; throws
+  /// SaveError when a part of it is a symbolic link or no folder.
+  int OpenFolder(const std::string& relative);
 
   SectorReader& reader_;
   BadSectorMap bad_map_;
   RescueReader rescue_;
+  BadSectorMap disk_bad_map_;  ///< for named files, which are read from the disk itself
   std::string folder_;
   std::uint64_t limit_bytes_;
   const CancelToken& cancel_;

@@ -210,8 +210,17 @@ std::vector<std::string> Leftovers(const std::filesystem::path& folder, const st
 TEST(DfxmlReport, AFailedWriteLeavesTheEarlierReportAndNoPartOfTheNewOne) {
   TempDir dir;
   const std::string report = dir / "report.xml";
-  std::vector<ReportFile> files(
-      1, ReportFile{"FILE_0.JPG", 0, 4, std::string(64, '0'), EndReason::kFormat, false, {}});
+  std::vector<ReportFile> files(1, ReportFile{"FILE_0.JPG",
+                                              0,
+                                              4,
+                                              std::string(64, '0'),
+                                              EndReason::kFormat,
+                                              false,
+                                              {},
+                                              "carved",
+                                              {},
+                                              nullptr,
+                                              {}});
   std::string err;
   ASSERT_TRUE(WriteDfxmlReport(report, SampleSource(), files, &err)) << err;
   const auto before = std::filesystem::file_size(report);
