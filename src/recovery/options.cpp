@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kMaxRecoverKey = "MaxRecover";
 constexpr const char* kSavePathKey = "Save Path";
 constexpr const char* kRealEndsKey = "RealEnds";
+constexpr const char* kFreeSpaceKey = "FreeSpace";
 
 bool IsFolder(const std::string& path) {
   std::error_code ec;
@@ -44,6 +45,7 @@ RecoveryOptions LoadOptions(OptionsStore& store, const OptionFolders& folders) {
     options.MaxSizeOfRecoverMB = ParseDecimal(*text).value_or(kDefaultMaxRecoverMB);
   options.SavePath = store.Read(kSavePathKey).value_or("");
   options.RealEnds = store.Read(kRealEndsKey).value_or("0") == "1";
+  options.FreeSpaceOnly = store.Read(kFreeSpaceKey).value_or("0") == "1";
   if (!IsFolder(options.SavePath)) {
     options.SavePath = MakeRecoveredFolder(folders.program_folder);
     if (options.SavePath.empty()) options.SavePath = MakeRecoveredFolder(folders.data_folder);
@@ -57,5 +59,6 @@ bool SaveOptions(OptionsStore& store, const RecoveryOptions& options) {
       store.Write(kMaxRecoverKey, std::to_string(options.MaxSizeOfRecoverMB));
   const bool path_written = store.Write(kSavePathKey, options.SavePath);
   const bool ends_written = store.Write(kRealEndsKey, options.RealEnds ? "1" : "0");
-  return limit_written && path_written && ends_written;
+  const bool free_written = store.Write(kFreeSpaceKey, options.FreeSpaceOnly ? "1" : "0");
+  return limit_written && path_written && ends_written && free_written;
 }

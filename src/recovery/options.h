@@ -16,12 +16,15 @@ class OptionsStore {
 
 inline constexpr std::uint32_t kDefaultMaxRecoverMB = 20;
 
-/// The two options of the recovery workflow.
+/// The options of the recovery workflow.
 struct RecoveryOptions {
   std::uint32_t MaxSizeOfRecoverMB = kDefaultMaxRecoverMB;
   std::string SavePath;
   /// Check each found file and cut it where its format ends ("RealEnds", off by default).
   bool RealEnds = false;
+  /// Search only the free space of the file systems found, and the space outside them
+  /// ("FreeSpace", off by default).
+  bool FreeSpaceOnly = false;
 };
 
 /// Folders the save path falls back to, in order of preference.
@@ -30,11 +33,10 @@ struct OptionFolders {
   std::string data_folder;     ///< the user's data folder, for a program folder that is read-only
 };
 
-/// Reads "MaxRecover" (20 when missing or not a decimal number), "RealEnds" ("1" on,
-/// anything else off) and "Save Path". A save
-/// path that is empty or not an existing folder becomes <program folder>/Recovered,
-/// created on the spot; where that cannot be made, <data folder>/Recovered; failing
-/// both, the program's folder itself.
+/// Reads "MaxRecover" (20 when missing or not a decimal number), "RealEnds" and
+/// "FreeSpace" ("1" on, anything else off) and "Save Path". A save path that is empty or not an
+/// existing folder becomes <program folder>/Recovered, created on the spot; where that cannot be
+/// made, <data folder>/Recovered; failing both, the program's folder itself.
 [[nodiscard]] RecoveryOptions LoadOptions(OptionsStore& store, const OptionFolders& folders);
 
 /// Writes the options as text. False when one could not be written; the options in

@@ -48,10 +48,14 @@ TEST(Options, ReadsTheStoredTexts) {
   EXPECT_EQ(options.MaxSizeOfRecoverMB, 5u);
   EXPECT_EQ(options.SavePath, dir.path().string());
   EXPECT_FALSE(options.RealEnds);
-  for (const auto& [text, on] : {std::pair{"1", true}, {"0", false}, {"yes", false}}) {
-    store.values["RealEnds"] = text;
-    EXPECT_EQ(LoadOptions(store, {}).RealEnds, on) << text;
-  }
+  EXPECT_FALSE(options.FreeSpaceOnly);
+  for (const auto& [key, member] : {std::pair{"RealEnds", &RecoveryOptions::RealEnds},
+                                    {"FreeSpace", &RecoveryOptions::FreeSpaceOnly}})
+    for (const auto& [text, on] : {std::pair{"1", true}, {"0", false}, {"yes", false}}) {
+      store.values[key] = text;
+      EXPECT_EQ(LoadOptions(store, {}).*member, on) << key << "=" << text;
+      store.values.erase(key);
+    }
   for (const char* bad : {"", "many", "12a", "-3", "0x10", " 7"}) {
     store.values["MaxRecover"] = bad;
     EXPECT_EQ(LoadOptions(store, {}).MaxSizeOfRecoverMB, 20u) << bad;
@@ -73,13 +77,28 @@ TEST(Options, AVanishedSavePathFallsBackInOrder) {
   EXPECT_EQ(LoadOptions(store, {program, dir / "data2"}).SavePath, program);
 }
 
-TEST(Options, SaveWritesTextAndReportsAFailedWriteKeepingTheUsersValue) {
+TEST(Options, SaveWritesTextThatLoadsBackAndReportsAFailedWriteKeepingTheUsersValue) {
+  TempDir dir;
+  const std::string ini = dir / "Options.ini";
+  for (const RecoveryOptions& saved : {RecoveryOptions{12, dir.path().string(), true, true},
+                                       RecoveryOptions{3, dir.path().string(), false, true},
+                                       RecoveryOptions{20, dir.path().string(), true, false}}) {
+    IniOptionsStore file(ini);
+    ASSERT_TRUE(SaveOptions(file, saved));
+    IniOptionsStore again(ini);
+    const RecoveryOptions loaded = LoadOptions(again, {});
+    EXPECT_EQ(loaded.MaxSizeOfRecoverMB, saved.MaxSizeOfRecoverMB);
+    EXPECT_EQ(loaded.SavePath, saved.SavePath);
+    EXPECT_EQ(loaded.RealEnds, saved.RealEnds);
+    EXPECT_EQ(loaded.FreeSpaceOnly, saved.FreeSpaceOnly);
+  }
   MapStore store;
-  RecoveryOptions options{12, "/media/rescue", true};
+  RecoveryOptions options{12, "/media/rescue", true, true};
   EXPECT_TRUE(SaveOptions(store, options));
   EXPECT_EQ(store.values["MaxRecover"], "12");
   EXPECT_EQ(store.values["Save Path"], "/media/rescue");
   EXPECT_EQ(store.values["RealEnds"], "1");
+  EXPECT_EQ(store.values["FreeSpace"], "1");
   store.read_only = true;
   options.MaxSizeOfRecoverMB = 7;
   EXPECT_FALSE(SaveOptions(store, options));
