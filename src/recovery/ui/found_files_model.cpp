@@ -62,11 +62,11 @@ QVariant FoundFilesModel::data(const QModelIndex& index, int role) const {
   const TfileExt& f = file(index.row());
   switch (role) {
     case Qt::DisplayRole:
-      if (index.column() == 0) return QString::fromStdString(f.FileName());
+      if (index.column() == 0) return QString::fromStdString(place_.FileName(f));
       if (index.column() == 1)
         return QString::fromStdString(FormatFileSize(f.Size, decimal_point_.toLatin1()));
       if (index.column() == 3) return QString::fromLatin1(EndReasonName(f.End).data());
-      return QString::number(f.LBA);
+      return QString::number(place_.DiskLBA(f.LBA));
     case Qt::ToolTipRole:
       if (show_ends_) return EndExplanation(f.End);
       return {};
@@ -146,13 +146,14 @@ void FoundFilesModel::arrange() {
   const std::string needle = filter_.trimmed().toUpper().toStdString();
   for (std::size_t i = 0; i < files_.size(); ++i) {
     if (!needle.empty()) {
-      std::string name = files_[i].FileName();
+      std::string name = place_.FileName(files_[i]);
       for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       if (name.find(needle) == std::string::npos) continue;
     }
     rows_.push_back(i);
   }
-  // Names are FILE_<sector>.<tag> of one tag: they sort as their sectors do.
+  // Names are FILE_<sector>.<tag> of one tag: they sort as their sectors do. The free space
+  // is read in disk order, so the sectors searched sort as the disk's own.
   auto key = [this](std::size_t i) {
     const TfileExt& f = files_[i];
     switch (sort_column_) {
@@ -172,17 +173,20 @@ void FoundFilesModel::arrange() {
   });
 }
 
-void FoundFilesModel::setFiles(std::vector<TfileExt> files, bool checked, bool showEnds) {
+void FoundFilesModel::setFiles(std::vector<TfileExt> files, bool checked, bool showEnds,
+                               const FoundPlace& place) {
   beginResetModel();
   show_ends_ = showEnds;
   files_ = std::move(files);
+  place_ = place;
   checked_.assign(files_.size(), checked ? 1 : 0);
   checked_bytes_ = 0;
   if (checked)
     for (const TfileExt& f : files_) checked_bytes_ += f.Size;
   arrange();
   decimal_point_ = QLocale().decimalPoint().at(0);
-  icon_ = files_.empty() ? QIcon() : IconForName(QString::fromStdString(files_.front().FileName()));
+  icon_ = files_.empty() ? QIcon()
+                         : IconForName(QString::fromStdString(place_.FileName(files_.front())));
   endResetModel();
   emit checksChanged();
 }

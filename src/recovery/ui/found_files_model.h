@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recovery/found_file.h"
+#include "recovery/found_place.h"
 
 #include <QAbstractTableModel>
 #include <QIcon>
@@ -12,7 +13,8 @@
 /// with real ends how each file's end was decided. Holds a copy of the records, so a
 /// million of them open at once and the view asks only for what it shows. Rows are the
 /// records that pass the name filter, in the order of the sort column (disk order at
-/// first); ticks belong to the records and outlive a filter or a sort.
+/// first); ticks belong to the records and outlive a filter or a sort. Names and sectors
+/// are those of the disk, also when the records count sectors of the free space searched.
 class FoundFilesModel final : public QAbstractTableModel {
   Q_OBJECT
 
@@ -35,12 +37,17 @@ class FoundFilesModel final : public QAbstractTableModel {
   [[nodiscard]] std::uint64_t checkedBytes() const { return checked_bytes_; }
 
   /// Shows `files`, every row ticked or unticked as `checked`; `showEnds` adds the End
-  /// column (the files come from a scan with real ends).
-  void setFiles(std::vector<TfileExt> files, bool checked, bool showEnds = false);
+  /// column (the files come from a scan with real ends); `place` says where their sectors
+  /// lie on the disk.
+  void setFiles(std::vector<TfileExt> files, bool checked, bool showEnds = false,
+                const FoundPlace& place = {});
   void clear();
   void setAllChecked(bool on);
   [[nodiscard]] bool isChecked(int row) const { return checked_[record(row)] != 0; }
+  /// The record of a row, its sectors counted as the scan counted them.
   [[nodiscard]] const TfileExt& file(int row) const { return files_[record(row)]; }
+  /// Where the records' sectors lie on the disk.
+  [[nodiscard]] const FoundPlace& place() const { return place_; }
   /// The ticked records in disk order, shown or not.
   [[nodiscard]] std::vector<TfileExt> checkedFiles() const;
 
@@ -54,6 +61,7 @@ class FoundFilesModel final : public QAbstractTableModel {
   void arrange();
 
   std::vector<TfileExt> files_;
+  FoundPlace place_;
   std::vector<char> checked_;
   std::vector<std::size_t> rows_;  ///< the records shown, in display order
   std::uint64_t checked_bytes_ = 0;

@@ -111,6 +111,7 @@ TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
   if (services_.chooser) BrowseFolder->setChooser(std::move(services_.chooser));
 
   scanWorker_ = new ScanWorker(this);
+  connect(scanWorker_, &ScanWorker::freeSpaceFound, this, &TmainFrm::freeSpaceFound);
   connect(scanWorker_, &ScanWorker::scanStarted, this, &TmainFrm::scanStarted);
   connect(scanWorker_, &ScanWorker::currentSector, this, [this](qulonglong lba) {
     edLBA->setText(QString::number(lba));
@@ -255,7 +256,7 @@ void TmainFrm::buildScanPage() {
           [this](const QModelIndex& current) {
             if (!current.isValid() || current.row() >= foundModel_->rowCount()) return;
             previewFrm_->showFile(*services_.table, currentDisk_.DriveNumber(),
-                                  foundModel_->file(current.row()));
+                                  foundModel_->file(current.row()), freeSpace_);
           });
   lvFound->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* viewFile = new QAction(QStringLiteral("View First Sector..."), lvFound);
@@ -291,6 +292,11 @@ void TmainFrm::buildScanPage() {
   gProgress->setGeometry(x, 240, 592 - x, 20);
   gProgress->setRange(0, 1);
   gProgress->setValue(0);
+  // Shown only while the files listed come from the free space of the file systems.
+  lblFreeSpace = MakeLabel(tsScan, QString(), 11, false, kMuted);
+  lblFreeSpace->setObjectName(QStringLiteral("lblFreeSpace"));
+  lblFreeSpace->setGeometry(16, 265, 576, 16);
+  lblFreeSpace->hide();
 
   THSSkinBtn** buttons[] = {&sbStop, &sbRecover, &btnSelectAll, &btnSelectNone, &btnBrowse};
   const QString names[] = {QStringLiteral("Stop Scan"), QStringLiteral("Save Files"),
@@ -631,7 +637,43 @@ void TmainFrm::FillTypeList() {
   lastScanOptions_ = {};
   lastScanOptions_.real_ends = options_.RealEnds;
   lastScanOptions_.size_limit = std::uint64_t{options_.MaxSizeOfRecoverMB} << 20;
-  scanWorker_->start(services_.table, currentDisk_, rows_, lastScanOptions_);
+  freeSpace_ = options_.FreeSpaceOnly ? std::make_shared<FreeSpaceSearch>() : nullptr;
+  lblFreeSpace->setVisible(freeSpace_ != nullptr);
+  lblFreeSpace->setText(QStringLiteral("Reading the file systems on the disk..."));
+  lblFreeSpace->setToolTip(QString());
+  scanWorker_->start(services_.table, currentDisk_, rows_, lastScanOptions_, freeSpace_);
+}
+
+FoundPlace TmainFrm::foundPlace() const {
+  return freeSpace_ ? freeSpace_->Place() : FoundPlace();
+}
+
+void TmainFrm::freeSpaceFound() {
+  if (!freeSpace_ || !freeSpace_->Stream()) return;
+  const FreeSpaceLayout& layout = freeSpace_->Layout();
+  // One line under the figures: each file system and how much of it is free, then what is
+  // searched whole; the tooltip and the debug log have every line in full.
+  QStringList searched;
+  for (const FileSystemArea& fs : layout.file_systems)
+    searched << QStringLiteral("%1 at sector %2, %3 free of %4")
+                    .arg(QString::fromStdString(fs.type))
+                    .arg(fs.offset / 512)
+                    .arg(QString::fromStdString(FormatFileSize(fs.free_bytes)),
+                         QString::fromStdString(FormatFileSize(fs.length)));
+  QString text = searched.isEmpty() ? QString()
+                                    : QStringLiteral("Free space searched: ") +
+                                          searched.join(QStringLiteral("; ")) + QLatin1Char('.');
+  for (const std::string& note : layout.notes)
+    text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + QString::fromStdString(note);
+  QStringList lines;
+  for (const std::string& line : freeSpace_->Lines()) lines << QString::fromStdString(line);
+  lblFreeSpace->setToolTip(lines.join(QLatin1Char('\n')));
+  lblFreeSpace->setText(
+      lblFreeSpace->fontMetrics().elidedText(text, Qt::ElideRight, lblFreeSpace->width()));
+  if (debugFrm_)
+    for (const QString& line : lines)
+      debugFrm_->WriteLine(
+          QStringLiteral("Free space of %1: %2").arg(driveName(currentDisk_.DriveNumber()), line));
 }
 
 void TmainFrm::scanStarted(qulonglong total) {
@@ -722,6 +764,10 @@ void TmainFrm::scanEnded(const ScanSummary& summary) {
   if (summary.unreadable > 0)
     note += QStringLiteral(" %1 unreadable sectors were treated as blank.").arg(summary.unreadable);
   lblScanNote->setText(note);
+  // A scan that ended before its first sector (stopped, or the disk lost, while the file
+  // systems were read) searched nothing: there is no free space to tell of.
+  if (freeSpace_ && summary.examined == 0 && summary.reason != ScanEnd::kCompleted)
+    lblFreeSpace->hide();
   if (debugFrm_)
     debugFrm_->WriteLine(QStringLiteral("Scan of %1: %2 files found in %3 of %4 sectors. %5")
                              .arg(driveName(currentDisk_.DriveNumber()))
@@ -790,7 +836,7 @@ void TmainFrm::lvSelectedFileTypeClick() {
   const int row = current.row();
   shownTypeRow_ = row;
   foundModel_->setFiles((*rows_)[row].Files(), typeModel_->isChecked(row),
-                        lastScanOptions_.real_ends);
+                        lastScanOptions_.real_ends, foundPlace());
   // Size, LBA (ten digits) and End keep their widths; Name has the rest.
   lvFound->setColumnWidth(1, 80);
   lvFound->setColumnWidth(2, 90);
@@ -890,19 +936,24 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   options_.SavePath = folder.toStdString();
 
   std::string err;
-  auto reader = services_.table->Open(currentDisk_.DriveNumber(), &err);
+  std::unique_ptr<SectorReader> reader = services_.table->Open(currentDisk_.DriveNumber(), &err);
   if (!reader) {
     services_.prompter->error(
         this, QStringLiteral("Cannot read %1: %2.")
                   .arg(driveName(currentDisk_.DriveNumber()), QString::fromStdString(err)));
     return finishSave(then);
   }
+  const std::uint64_t diskSize = reader->SizeBytes();
+  // Files found in the free space are read through the same runs, so that their pieces
+  // come together again, and are named and reported by where they lie on the disk.
+  const FoundPlace place = foundPlace();
+  if (freeSpace_ && freeSpace_->Stream()) reader = freeSpace_->StreamOver(std::move(reader));
   setContentEnabled(false);
   // With real ends the folder also gets a recovery report of what was saved.
   ReportSource report;
   if (lastScanOptions_.real_ends) {
     report.image_filename = driveName(currentDisk_.DriveNumber()).toStdString();
-    report.image_size = reader->SizeBytes();
+    report.image_size = diskSize;
     report.sector_count = lastScan_.total_sectors;
     report.sectors_examined = lastScan_.examined;
     report.unreadable_sectors = lastScan_.unreadable;
@@ -915,14 +966,14 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   auto reportWork = lastScanOptions_.real_ends ? work : std::vector<std::vector<TfileExt>>{};
   processFrm_->startCopy(
       std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB, source,
-      [this, then, folder, report,
+      [this, then, folder, report, place,
        reportWork = std::move(reportWork)](const TprocessFrm::Outcome& outcome) mutable {
         QString text = TprocessFrm::summary(outcome, folder);
         if (report.real_ends) {
           report.end_time = std::chrono::system_clock::now();
           std::string err;
           if (!WriteRecoveryReport(folder.toStdString(), report, reportWork, outcome.totals.written,
-                                   &err))
+                                   &err, place))
             text += QStringLiteral("\nThe recovery report could not be written: %1.")
                         .arg(QString::fromStdString(err));
           else
@@ -940,7 +991,8 @@ void TmainFrm::saveFlow(std::function<void()> then) {
           lblScanNote->setText(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
         lblScanNote->setToolTip(text);
         finishSave(then);
-      });
+      },
+      place);
 }
 
 void TmainFrm::setContentEnabled(bool on) {
@@ -961,26 +1013,34 @@ void TmainFrm::finishSave(const std::function<void()>& then) {
 
 // ---- options and side commands ---------------------------------------------------------------
 
-void TmainFrm::SetMaxSizeOfRecoverMB(uint mb) {
-  options_.MaxSizeOfRecoverMB = mb;
+void TmainFrm::saveOptionsNow() {
   if (!SaveOptions(*services_.options, options_))
     services_.prompter->error(
         this, QStringLiteral(
                   "The options could not be written; they stay in use until the program ends."));
+}
+
+void TmainFrm::SetMaxSizeOfRecoverMB(uint mb) {
+  options_.MaxSizeOfRecoverMB = mb;
+  saveOptionsNow();
 }
 
 void TmainFrm::SetRealEnds(bool on) {
   options_.RealEnds = on;
-  if (!SaveOptions(*services_.options, options_))
-    services_.prompter->error(
-        this, QStringLiteral(
-                  "The options could not be written; they stay in use until the program ends."));
+  saveOptionsNow();
+}
+
+void TmainFrm::SetFreeSpaceOnly(bool on) {
+  options_.FreeSpaceOnly = on;
+  saveOptionsNow();
 }
 
 void TmainFrm::setSettingsForm(TFrmSettings* form) {
   settingsFrm_ = form;
-  if (form)
-    form->setRealEndsAccess([this] { return RealEnds(); }, [this](bool on) { SetRealEnds(on); });
+  if (!form) return;
+  form->setRealEndsAccess([this] { return RealEnds(); }, [this](bool on) { SetRealEnds(on); });
+  form->setFreeSpaceAccess([this] { return FreeSpaceOnly(); },
+                           [this](bool on) { SetFreeSpaceOnly(on); });
 }
 
 void TmainFrm::EzRgnBtn4Click() {
@@ -1040,7 +1100,7 @@ void TmainFrm::viewChosenDrive() {
 void TmainFrm::viewFoundFile(int row) {
   if (!viewerFrm_ || row < 0 || row >= foundModel_->rowCount()) return;
   viewerFrm_->setDrive(currentDisk_.DriveNumber());
-  viewerFrm_->openAt(foundModel_->file(row).LBA);
+  viewerFrm_->openAt(foundModel_->place().DiskLBA(foundModel_->file(row).LBA));
 }
 
 void TmainFrm::closeEvent(QCloseEvent* event) {

@@ -6,6 +6,7 @@
 #include "disk/drive_list.h"
 #include "disk/drive_table.h"
 #include "recovery/found_type_list.h"
+#include "recovery/free_space_search.h"
 #include "recovery/options.h"
 #include "recovery/scan_engine.h"
 
@@ -103,6 +104,10 @@ class TmainFrm final : public QWidget {
   [[nodiscard]] bool RealEnds() const { return options_.RealEnds; }
   /// Stores whether the next scan checks each file for its real end, and saves the options.
   void SetRealEnds(bool on);
+  [[nodiscard]] bool FreeSpaceOnly() const { return options_.FreeSpaceOnly; }
+  /// Stores whether the next scan searches only the free space of the file systems found,
+  /// and saves the options.
+  void SetFreeSpaceOnly(bool on);
   [[nodiscard]] QString savePath() const { return QString::fromStdString(options_.SavePath); }
 
   [[nodiscard]] const DiskInfo& currentDisk() const { return currentDisk_; }
@@ -147,6 +152,7 @@ class TmainFrm final : public QWidget {
   QLabel* lblTickedSize = nullptr;         ///< the size of the ticked files listed
   QLabel* lblFoundFile = nullptr;
   QLabel* lblScanNote = nullptr;
+  QLabel* lblFreeSpace = nullptr;  ///< the file systems whose free space is searched
   QLineEdit* edLastSector = nullptr;
   QLineEdit* edLBA = nullptr;
   QLineEdit* edFoundFile = nullptr;
@@ -214,6 +220,8 @@ class TmainFrm final : public QWidget {
   void tsListDiskShow();
   void FillTypeList();
   void showDriveDetails(int row);
+  /// Writes the options at once; says so when they cannot be written.
+  void saveOptionsNow();
   void saveFlow(std::function<void()> then);
   void finishSave(const std::function<void()>& then);
   /// Disables or enables every control of the window while a save runs.
@@ -221,6 +229,10 @@ class TmainFrm final : public QWidget {
   void scanStarted(qulonglong total);
   void scanEnded(const ScanSummary& summary);
   void countsChanged();
+  /// Says which file systems were found and are searched.
+  void freeSpaceFound();
+  /// Where the sectors of the files listed lie on the disk.
+  [[nodiscard]] FoundPlace foundPlace() const;
   /// The scan's speed, time so far and time left, under the lists.
   void showScanRate(qulonglong lba);
   /// Hides the rows of types with nothing found while "Show found types only" is ticked.
@@ -234,6 +246,8 @@ class TmainFrm final : public QWidget {
   std::vector<DriveRow> driveRows_;
   std::unique_ptr<IdentifySource> ownIdentify_;
   std::shared_ptr<FoundTypeRows> rows_;
+  /// Kept with the found list when it comes from the free space, until a new scan.
+  std::shared_ptr<FreeSpaceSearch> freeSpace_;
   std::atomic<bool> pause_{false};
   /// What the window told after the last save.
   QString lastSaveSummary_;

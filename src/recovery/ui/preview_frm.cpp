@@ -1,6 +1,7 @@
 #include "recovery/ui/preview_frm.h"
 
 #include "disk/drive_table.h"
+#include "recovery/free_space_search.h"
 #include "recovery/preview.h"
 #include "recovery/ui/product_palette.h"
 
@@ -52,26 +53,34 @@ TpreviewFrm::TpreviewFrm(QWidget* owner) : QWidget(owner, Qt::Tool) {
   layout->addWidget(pages_, 1);
 }
 
-void TpreviewFrm::showFile(const DriveTable& table, int drive, const TfileExt& file) {
+void TpreviewFrm::showFile(const DriveTable& table, int drive, const TfileExt& file,
+                           const std::shared_ptr<const FreeSpaceSearch>& freeSpace) {
   const std::uint64_t generation = ++generation_;
-  lblName->setText(QString::fromStdString(file.FileName()));
+  // A file of the free space is named by its disk sector and read through the stream of
+  // free runs it was found in, so that its pieces come together again.
+  const bool inFreeSpace = freeSpace && freeSpace->Stream();
+  const QString name =
+      QString::fromStdString(inFreeSpace ? freeSpace->Place().FileName(file) : file.FileName());
+  lblName->setText(name);
   mmText->setPlainText(QStringLiteral("Reading..."));
   pages_->setCurrentWidget(mmText);
   placeBesideOwner();
   show();
   std::string err;
-  std::shared_ptr<SectorReader> reader = table.Open(drive, &err);
-  if (!reader) {
+  std::unique_ptr<SectorReader> disk = table.Open(drive, &err);
+  if (!disk) {
     mmText->setPlainText(
         QStringLiteral("Cannot read the disk: %1.").arg(QString::fromStdString(err)));
     emit previewShown();
     return;
   }
+  std::shared_ptr<SectorReader> reader =
+      inFreeSpace ? freeSpace->StreamOver(std::move(disk)) : std::move(disk);
   // The thread owns what it reads from; the window may be gone when it is done.
   QPointer<TpreviewFrm> self(this);
-  std::thread([self, generation, reader, file] {
+  std::thread([self, generation, reader, file, name] {
     Result result;
-    result.name = QString::fromStdString(file.FileName());
+    result.name = name;
     std::string error;
     const std::vector<std::uint8_t> bytes = ReadPreviewBytes(*reader, file, &error);
     const PreviewKind kind = PreviewKindOf(file);

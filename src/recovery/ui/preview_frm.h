@@ -5,8 +5,10 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 
 class DriveTable;
+class FreeSpaceSearch;
 class QLabel;
 class QPlainTextEdit;
 class QStackedWidget;
@@ -22,8 +24,10 @@ class TpreviewFrm final : public QWidget {
  public:
   explicit TpreviewFrm(QWidget* owner);
 
-  /// Shows the window with `file` of `drive` in it, once its bytes have arrived.
-  void showFile(const DriveTable& table, int drive, const TfileExt& file);
+  /// Shows the window with `file` of `drive` in it, once its bytes have arrived. With
+  /// `freeSpace`, the file was found in the free space searched and is read through it.
+  void showFile(const DriveTable& table, int drive, const TfileExt& file,
+                const std::shared_ptr<const FreeSpaceSearch>& freeSpace = {});
 
   QLabel* lblName = nullptr;
   QLabel* lblPicture = nullptr;

@@ -116,13 +116,14 @@ void TprocessFrm::closeEvent(QCloseEvent* event) {
 void TprocessFrm::startCopy(std::unique_ptr<SectorReader> reader,
                             std::vector<std::vector<TfileExt>> work, const QString& folder,
                             std::uint32_t maxSizeMB, const SourceIdentity& source,
-                            std::function<void(const Outcome&)> done) {
+                            std::function<void(const Outcome&)> done, const FoundPlace& place) {
   reader_ = std::move(reader);
   done_ = std::move(done);
   cancel_ = std::make_unique<CancelToken>();
   saver_ =
       std::make_unique<FileSaver>(*reader_, folder.toStdString(), maxSizeMB, *cancel_, *bridge_);
   saver_->SetSource(source);
+  saver_->SetPlace(place);
   lblQueue->setText(QStringLiteral("File in queue : "));
   lblProgress->setText(QStringLiteral("File name : "));
   lblBytes->clear();

@@ -35,10 +35,11 @@ class TprocessFrm final : public QDialog {
   /// Shows the window and copies `work` (lists of records, in order) from `reader` into
   /// `folder`, each file cut to `maxSizeMB`; `source` is the disk or image read, never
   /// written. The save has a stop request of its own. `done` runs on the window's thread
-  /// when the save has ended, on every road.
+  /// when the save has ended, on every road. When `reader` is a stream of the disk's free
+  /// space, `place` names the files by where they lie on the disk.
   void startCopy(std::unique_ptr<SectorReader> reader, std::vector<std::vector<TfileExt>> work,
                  const QString& folder, std::uint32_t maxSizeMB, const SourceIdentity& source,
-                 std::function<void(const Outcome&)> done);
+                 std::function<void(const Outcome&)> done, const FoundPlace& place = {});
   [[nodiscard]] bool isCopying() const { return thread_.joinable(); }
 
   [[nodiscard]] std::size_t AmountOfFile() const { return amount_; }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 /// What the scan's thread shares with the worker; it outlives the worker when a scan is
@@ -14,6 +15,7 @@ struct ScanWorker::Job {
   std::shared_ptr<FoundTypeRows> rows;
   DiskInfo disk;
   ScanOptions options;
+  std::shared_ptr<FreeSpaceSearch> free_space;  ///< null: the whole disk is scanned
   std::mutex mutex;
   std::condition_variable done_changed;
   bool done = false;
@@ -27,8 +29,14 @@ class ScanWorker::Bridge final : public ScanObserver {
  public:
   Bridge(ScanWorker& worker, Job& job) : worker_(worker), job_(job) {}
 
+  void FreeSpaceFound() {
+    Post([&] { emit worker_.freeSpaceFound(); });
+  }
   void ScanStarted(std::uint64_t total) override {
-    Post([&] { emit worker_.scanStarted(total); });
+    Post([&] {
+      worker_.total_.store(total);
+      emit worker_.scanStarted(total);
+    });
   }
   void CurrentSector(std::uint64_t lba) override {
     Post([&] {
@@ -90,21 +98,56 @@ qulonglong ScanWorker::rowCount(int row) const {
   return counts_[static_cast<std::size_t>(row)].load();
 }
 
+namespace {
+
+/// Opens the drive, finds the free space of its file systems and scans that as one disk.
+void ScanFreeSpace(const DriveTable& table, DiskInfo disk, FoundTypeRows& rows,
+                   FreeSpaceSearch& search, const CancelToken& cancel, ScanObserver& observer,
+                   const std::function<void()>& found, const ScanOptions& options) {
+  std::string err;
+  auto reader = table.Open(disk.DriveNumber(), &err);
+  if (!reader) {
+    ScanSummary summary;
+    summary.reason = ScanEnd::kCannotOpen;
+    summary.error = err;
+    summary.total_sectors = disk.SectorCount();
+    observer.ScanEnded(summary);
+    return;
+  }
+  // A stop or a lost disk while the file systems are read ends the scan before its first
+  // sector, as it would end any scan.
+  search.Find(std::move(reader), cancel);
+  found();
+  SectorReader& stream = *search.Stream();
+  disk.SetSectorCount(stream.SectorCount());
+  ScanDisk(stream, disk, rows, cancel, observer, options);
+}
+
+}  // namespace
+
 void ScanWorker::start(const DriveTable* table, const DiskInfo& disk,
-                       std::shared_ptr<FoundTypeRows> rows, const ScanOptions& options) {
+                       std::shared_ptr<FoundTypeRows> rows, const ScanOptions& options,
+                       std::shared_ptr<FreeSpaceSearch> freeSpace) {
   stopAndWait();
   for (auto& c : counts_) c.store(0);
   found_.store(0);
+  total_.store(0);
   last_lba_.store(0);
   auto job = std::make_shared<Job>();
   job->rows = std::move(rows);
   job->disk = disk;
   job->options = options;
+  job->free_space = std::move(freeSpace);
   job->bridge = std::make_unique<Bridge>(*this, *job);
   job_ = job;
   thread_ = std::thread([job, table] {
     try {
-      ScanDrive(*table, job->disk, *job->rows, job->cancel, *job->bridge, job->options);
+      if (job->free_space)
+        ScanFreeSpace(
+            *table, job->disk, *job->rows, *job->free_space, job->cancel, *job->bridge,
+            [&] { job->bridge->FreeSpaceFound(); }, job->options);
+      else
+        ScanDrive(*table, job->disk, *job->rows, job->cancel, *job->bridge, job->options);
     } catch (const std::exception& e) {
       ScanSummary summary;
       summary.reason = ScanEnd::kSourceLost;
@@ -148,7 +191,7 @@ void ScanWorker::requestStop(std::chrono::milliseconds grace) {
     ScanSummary summary;
     summary.reason = ScanEnd::kStopped;
     summary.error = "the disk did not answer";
-    summary.total_sectors = job->disk.SectorCount();
+    summary.total_sectors = total_.load() != 0 ? total_.load() : job->disk.SectorCount();
     summary.examined = last_lba_.load();
     summary.files_found = found_.load();
     emit scanEnded(summary);

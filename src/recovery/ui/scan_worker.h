@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recovery/free_space_search.h"
 #include "recovery/scan_engine.h"
 
 #include <QObject>
@@ -20,9 +21,11 @@ class ScanWorker final : public QObject {
   explicit ScanWorker(QObject* parent = nullptr);
   ~ScanWorker() override;
 
-  /// Starts scanning `disk` of `table` into `rows`; `table` must outlive the scan.
+  /// Starts scanning `disk` of `table` into `rows`; `table` must outlive the scan. With
+  /// `freeSpace`, only the free space of the disk's file systems is scanned: it is found
+  /// first, on the scan's thread, and `freeSpace` keeps it.
   void start(const DriveTable* table, const DiskInfo& disk, std::shared_ptr<FoundTypeRows> rows,
-             const ScanOptions& options = {});
+             const ScanOptions& options = {}, std::shared_ptr<FreeSpaceSearch> freeSpace = {});
   [[nodiscard]] bool isRunning() const { return thread_.joinable(); }
   /// Asks the running scan to stop; when it has not ended within `grace`, it is left
   /// behind and scanEnded reports it stopped with "the disk did not answer".
@@ -35,6 +38,8 @@ class ScanWorker final : public QObject {
   [[nodiscard]] qulonglong foundCount() const { return found_.load(); }
 
  signals:
+  /// The free space to scan is laid out: read it from the search given to start.
+  void freeSpaceFound();
   void scanStarted(qulonglong totalSectors);
   void currentSector(qulonglong lba);
   void chunkDone(qulonglong chunk, qulonglong chunks);
@@ -52,6 +57,7 @@ class ScanWorker final : public QObject {
 
   std::shared_ptr<Job> job_;
   std::thread thread_;
+  std::atomic<qulonglong> total_{0};  ///< the sectors the scan covers, once it has started
   std::atomic<qulonglong> last_lba_{0};
   std::array<std::atomic<qulonglong>, kFileTypeCount> counts_{};
   std::atomic<qulonglong> found_{0};

@@ -68,6 +68,14 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
   chkRealEnds->setToolTip(QStringLiteral(
       "Files whose start does not hold up are not listed, and each file is cut where its "
       "format says it ends instead of at the next file found."));
+  chkFreeSpace =
+      new QCheckBox(QStringLiteral("Search only the free space of the file systems found"), this);
+  chkFreeSpace->setObjectName(QStringLiteral("chkFreeSpace"));
+  chkFreeSpace->setToolTip(QStringLiteral(
+      "The space of files still in use is passed over, so a deleted file written in pieces "
+      "between them comes out whole. Space outside the file systems is searched as usual."));
+  realEnds_.box = chkRealEnds;
+  freeSpace_.box = chkFreeSpace;
 
   auto* btnOK = new THSSkinBtn(this);
   btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -85,8 +93,9 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(group);
   layout->addWidget(chkRealEnds);
+  layout->addWidget(chkFreeSpace);
   layout->addLayout(buttons);
-  setFixedSize(340, 160);
+  setFixedSize(380, 186);
   connect(speMaxRetry->findChild<QLineEdit*>(), &QLineEdit::textEdited, this,
           [this](const QString& text) { typed_ = text; });
   connect(btnOK, &THSSkinBtn::clicked, this, &TFrmSettings::btnOKClick);
@@ -95,15 +104,23 @@ TFrmSettings::TFrmSettings(std::function<std::uint32_t()> limit,
 
 void TFrmSettings::setRealEndsAccess(std::function<bool()> realEnds,
                                      std::function<void(bool)> setRealEnds) {
-  realEnds_ = std::move(realEnds);
-  setRealEnds_ = std::move(setRealEnds);
+  realEnds_.get = std::move(realEnds);
+  realEnds_.set = std::move(setRealEnds);
+}
+
+void TFrmSettings::setFreeSpaceAccess(std::function<bool()> freeSpace,
+                                      std::function<void(bool)> setFreeSpace) {
+  freeSpace_.get = std::move(freeSpace);
+  freeSpace_.set = std::move(setFreeSpace);
 }
 
 void TFrmSettings::showEvent(QShowEvent* event) {
   speMaxRetry->setValue(static_cast<int>(limit_()));
   typed_.clear();
-  chkRealEnds->setEnabled(static_cast<bool>(realEnds_));
-  chkRealEnds->setChecked(realEnds_ && realEnds_());
+  for (const Switch* s : {&realEnds_, &freeSpace_}) {
+    s->box->setEnabled(static_cast<bool>(s->get));
+    s->box->setChecked(s->get && s->get());
+  }
   QDialog::showEvent(event);
 }
 
@@ -135,8 +152,8 @@ void TFrmSettings::btnOKClick() {
   }
   typed_.clear();
   setLimit_(static_cast<std::uint32_t>(*value));
-  if (setRealEnds_ && chkRealEnds->isChecked() != realEnds_())
-    setRealEnds_(chkRealEnds->isChecked());
+  for (const Switch* s : {&realEnds_, &freeSpace_})
+    if (s->set && s->box->isChecked() != s->get()) s->set(s->box->isChecked());
   accept();
 }
 

@@ -29,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -43,9 +44,13 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -125,11 +130,7 @@ class MainFrmTest : public testing::Test {
     services.prompter = &prompter_;
     services.chooser = std::make_unique<QueuedChooser>(&folders_);
     services.folders = {dir_ / "program", dir_ / "data"};
-    process_.reset();
-    settings_.reset();
-    viewer_.reset();
-    debug_.reset();
-    frm_.reset();
+    Release();
     frm_ = std::make_unique<TmainFrm>(std::move(services));
     settings_ = std::make_unique<TFrmSettings>(
         [this] { return frm_->MaxSizeOfRecoverMB(); },
@@ -143,6 +144,14 @@ class MainFrmTest : public testing::Test {
     frm_->setProcessForm(process_.get());
     frm_->show();
   }
+  /// Ends the window and the windows made with it, the main window last.
+  void Release() {
+    process_.reset();
+    settings_.reset();
+    viewer_.reset();
+    debug_.reset();
+    frm_.reset();
+  }
   void OpenOnImage() {
     table_.RegisterImage(image_);
     Open(table_);
@@ -152,8 +161,9 @@ class MainFrmTest : public testing::Test {
     frm_->erbNextClick();
     ASSERT_TRUE(ended.wait(20000));
   }
-  void OpenTypeRow(const char* tag) {
-    frm_->lvSelectedFileType->setCurrentIndex(frm_->fileTypeModel()->index(FindFileType(tag), 0));
+  void OpenTypeRow(const char* tag) { OpenTypeRow(FindFileType(tag)); }
+  void OpenTypeRow(int row) {
+    frm_->lvSelectedFileType->setCurrentIndex(frm_->fileTypeModel()->index(row, 0));
     frm_->lvSelectedFileTypeClick();
   }
   /// Runs the save flow into `folder` and waits for it to finish.
@@ -643,6 +653,15 @@ TEST_F(MainFrmTest, OptionsFirstRunDialogAndZeroLimit) {
   EXPECT_FALSE(settings_->isVisible());
   EXPECT_EQ(frm_->MaxSizeOfRecoverMB(), 7u);
 
+  // The free-space switch is written at once by OK.
+  EXPECT_EQ(settings_->chkFreeSpace->text(),
+            QStringLiteral("Search only the free space of the file systems found"));
+  settings_->show();
+  settings_->chkFreeSpace->setChecked(true);
+  settings_->btnOKClick();
+  EXPECT_EQ(store_->Read("FreeSpace"), std::optional<std::string>("1"));
+  frm_->SetFreeSpaceOnly(false);
+
   // A stored limit of 0 is no limit, as on the command line.
   frm_->SetMaxSizeOfRecoverMB(0);
   ScanToTheEnd();
@@ -685,24 +704,48 @@ TEST_F(MainFrmTest, WarnsBeforeSavingOntoTheDiskBeingRecovered) {
 
 }  // namespace
 
-/// Stop Scan on a disk whose reads never return: the window has its buttons back within
-/// about a second and says the disk did not answer; the stuck read is left behind.
+/// Stop Scan on a disk whose reads never return, also while its file systems are being read
+/// for their free space: the window has its buttons back within about a second and says the
+/// disk did not answer; the stuck read is left behind. A disk that is gone while its file
+/// systems are read ends the scan as a lost disk does.
 TEST_F(MainFrmTest, StopScanOnADiskThatStoppedAnsweringReturnsAtOnce) {
-  FailingDisk disk(image_, {.loop = false});
-  if (!disk.Ready()) GTEST_SKIP() << disk.Why();
-  disk.Control("hang\n");
-  table_.RegisterImage(disk.Path());
-  Open(table_);
-  QSignalSpy ended(frm_.get(), &TmainFrm::scanFinished);
-  frm_->erbNextClick();
-  QTest::qWait(300);
-  frm_->sbStopClick();
-  ASSERT_TRUE(ended.wait(3000));
-  EXPECT_EQ(frm_->lastScan().reason, ScanEnd::kStopped);
-  EXPECT_TRUE(frm_->btnRestart->isEnabled());
-  EXPECT_TRUE(frm_->lblScanNote->text().contains(QStringLiteral("the disk did not answer")))
-      << frm_->lblScanNote->text().toStdString();
-  disk.Control("");  // the stuck read returns into a scan nobody waits for
+  const struct {
+    const char* fault;
+    bool freeSpace;
+    bool stop;
+    ScanEnd reason;
+    QString says;
+  } cases[] = {
+      {"hang\n", false, true, ScanEnd::kStopped, QStringLiteral("the disk did not answer")},
+      {"hang\n", true, true, ScanEnd::kStopped, QStringLiteral("the disk did not answer")},
+      {"vanish ENODEV\n", true, false, ScanEnd::kSourceLost,
+       QStringLiteral("The disk could not be read past sector 0: ")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fault) + (c.freeSpace ? " in the free space" : ""));
+    FailingDisk disk(image_, {.loop = false});
+    if (!disk.Ready()) GTEST_SKIP() << disk.Why();
+    disk.Control(c.fault);
+    DriveTable table(dir_ / "sys", dir_ / "dev");
+    table.RegisterImage(disk.Path());
+    Open(table);
+    frm_->SetFreeSpaceOnly(c.freeSpace);
+    QSignalSpy ended(frm_.get(), &TmainFrm::scanFinished);
+    frm_->erbNextClick();
+    if (c.stop) {
+      QTest::qWait(300);
+      frm_->sbStopClick();
+    }
+    ASSERT_TRUE(ended.size() == 1 || ended.wait(3000));
+    EXPECT_EQ(frm_->lastScan().reason, c.reason);
+    EXPECT_TRUE(frm_->btnRestart->isEnabled());
+    EXPECT_TRUE(frm_->lblScanNote->text().contains(c.says))
+        << frm_->lblScanNote->text().toStdString();
+    EXPECT_FALSE(frm_->lblFreeSpace->isVisible());  // nothing was searched
+    disk.Control("");  // a stuck read returns into a scan nobody waits for
+    frm_->close();
+    Release();
+  }
 }
 
 /// Exit while a scan runs asks first: No keeps scanning, Yes stops the scan (even one stuck
@@ -754,6 +797,111 @@ TEST_F(MainFrmTest, RealEndsAddTheEndColumn) {
   // Bare signatures are no files: the JPG row stays empty.
   OpenTypeRow("JPG");
   EXPECT_EQ(found.rowCount(), 0);
+}
+
+/// Runs a shell command and gives what it printed.
+std::string CommandOutput(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+/// The sample's files written into the holes between files in use of a FAT32 disk and deleted:
+/// searching only the free space, the window lists them by their disk sectors as the command
+/// line does, shows them from there, and saves every one of them whole; searching the whole
+/// disk, as the command line does without the option.
+TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFilesByTheirDiskSectors) {
+  const std::string sample = dir_ / "sample", files = dir_ / "files", image = dir_ / "fat32.img";
+  const std::string make = "bash " TRAWLEX_SOURCE_DIR "/scripts/make_sample_image.sh " + sample +
+                           " >/dev/null 2>&1 && bash " TRAWLEX_SOURCE_DIR
+                           "/tests/support/make_fragmented_fs.sh fat32 " +
+                           image + " " + files + " " + sample + "/files >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "cannot make a FAT32 image here";
+  std::vector<std::vector<std::uint8_t>> originals;
+  for (const auto& e : fs::directory_iterator(files)) originals.push_back(ReadWholeFile(e.path()));
+  table_.RegisterImage(image);
+  Open(table_);
+  frm_->SetRealEnds(true);
+  std::map<bool, std::size_t> whole;  // originals saved byte for byte
+  std::string pictureAt;              // the disk sector of the picture in pieces
+  for (const bool freeSpace : {false, true}) {
+    SCOPED_TRACE(freeSpace ? "free space" : "whole disk");
+    frm_->SetFreeSpaceOnly(freeSpace);
+    if (frm_->pcWizard->currentWidget() != frm_->tsListDisk) frm_->erbPreviousClick();
+    ScanToTheEnd();
+    EXPECT_EQ(frm_->lblFreeSpace->isVisible(), freeSpace);
+    if (freeSpace) {
+      EXPECT_TRUE(frm_->lblFreeSpace->text().startsWith(
+          QStringLiteral("Free space searched: fat32 at sector 0, ")))
+          << frm_->lblFreeSpace->text().toStdString();
+    }
+
+    // Sector and name of every file listed, against the command line's.
+    auto* model = frm_->foundFilesModel();
+    auto text = [model](int row, int column) {
+      return model->data(model->index(row, column), Qt::DisplayRole).toString().toStdString();
+    };
+    std::set<std::string> listed, printed;
+    for (int row = 0; row < kFileTypeCount; ++row) {
+      OpenTypeRow(row);
+      for (int i = 0; i < model->rowCount(); ++i) listed.insert(text(i, 2) + "\t" + text(i, 0));
+    }
+    std::istringstream tsv(CommandOutput(std::string(TRAWLEX_BINARY) + " scan " + image +
+                                         " --real-ends --format tsv" +
+                                         (freeSpace ? " --free-space" : "") + " 2>/dev/null"));
+    std::string line, lba, size, type, name;
+    std::getline(tsv, line);  // the heading
+    while (std::getline(tsv, line) && std::istringstream(line) >> lba >> size >> type >> name)
+      printed.insert(lba + "\t" + name);
+    EXPECT_GE(listed.size(), originals.size());
+    EXPECT_EQ(listed, printed);
+
+    if (freeSpace) {
+      // The picture in pieces: the viewer opens at its disk sector and the preview puts it
+      // together as the original would show.
+      OpenTypeRow("JPG");
+      ASSERT_EQ(model->rowCount(), 1);
+      pictureAt = text(0, 2);
+      frm_->viewFoundFile(0);
+      EXPECT_EQ(viewer_->edStartLBA->text().toStdString(), text(0, 2));
+      viewer_->hide();
+      QSignalSpy shown(frm_->previewForm(), &TpreviewFrm::previewShown);
+      frm_->lvFound->setCurrentIndex(model->index(0, 0));
+      ASSERT_TRUE(shown.wait(5000));
+      EXPECT_EQ(frm_->previewForm()->lblName->text().toStdString(), text(0, 0));
+      QImageReader original(QString::fromStdString(files + "/harbour.jpg"));
+      original.setScaledSize(original.size().scaled(QSize(260, 260), Qt::KeepAspectRatio));
+      EXPECT_EQ(
+          frm_->previewForm()->lblPicture->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+          original.read().convertToFormat(QImage::Format_RGB32));
+    }
+
+    frm_->btnSelectAllClick();
+    const std::string out = dir_ / (freeSpace ? "free" : "whole");
+    fs::create_directories(out);
+    SaveInto(out);
+    std::vector<std::vector<std::uint8_t>> saved;
+    for (const std::string& name : Saved(out)) {
+      EXPECT_TRUE(name == "report.xml" ||
+                  listed.count(name.substr(5, name.find('.') - 5) + "\t" + name))
+          << name;
+      saved.push_back(ReadWholeFile(out + "/" + name));
+    }
+    for (const auto& original : originals)
+      whole[freeSpace] += std::find(saved.begin(), saved.end(), original) != saved.end();
+  }
+  EXPECT_EQ(whole[true], originals.size());
+  EXPECT_LT(whole[false], whole[true]);
+  // The recovery report places the picture's first piece at its disk sector.
+  const auto report = ReadWholeFile(dir_ / "free/report.xml");
+  EXPECT_NE(std::string(report.begin(), report.end())
+                .find("img_offset=\"" + std::to_string(std::stoull(pictureAt) * 512) + "\""),
+            std::string::npos);
 }
 
 /// Takes the addresses the window asks the desktop to open.
