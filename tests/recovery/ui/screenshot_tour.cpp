@@ -1,6 +1,8 @@
 // Walks the main window through its states on the sample image and saves a picture of
 // each into a folder (docs/ in the repository). Run under Xvfb:
-//   xvfb-run -a -s "-screen 0 1600x900x24" screenshot_tour SAMPLE_IMAGE OUT_DIR
+//   xvfb-run -a -s "-screen 0 1600x900x24" screenshot_tour SAMPLE_IMAGE OUT_DIR [FAT32_IMAGE]
+// FAT32_IMAGE, a disk whose deleted files lie in pieces between files in use (made by
+// tests/support/make_fragmented_fs.sh), adds the scan of its free space.
 
 #include "disk/drive_table.h"
 #include "help/about/splash_frm.h"
@@ -16,6 +18,7 @@
 #include "viewer/sector_viewer.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -64,7 +67,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Ostrel Trawlex Finder"));
   if (argc < 3) {
-    std::fprintf(stderr, "usage: screenshot_tour SAMPLE_IMAGE OUT_DIR\n");
+    std::fprintf(stderr, "usage: screenshot_tour SAMPLE_IMAGE OUT_DIR [FAT32_IMAGE]\n");
     return 1;
   }
   const QString sample = QString::fromLocal8Bit(argv[1]);
@@ -94,6 +97,8 @@ int main(int argc, char** argv) {
   table.RegisterImage(sample.toStdString());
   table.RegisterImage(big.toStdString());
   table.RegisterImage(far.toStdString());
+  const bool fragmented = argc > 3;
+  if (fragmented) table.RegisterImage(argv[3]);
   QtOptionsStore store;
   SilentPrompter prompter;
   MainFrmServices services;
@@ -207,10 +212,12 @@ int main(int argc, char** argv) {
   }
 
   frm.SetRealEnds(true);
+  frm.SetFreeSpaceOnly(true);
   settings.show();
   QTest::qWait(100);
   Save(&settings, out + QStringLiteral("/settings-dialog.png"));
   settings.hide();
+  frm.SetFreeSpaceOnly(false);
 
   // A scan that checks each file and finds its real end: the End column.
   frm.erbPreviousClick();
@@ -241,6 +248,23 @@ int main(int argc, char** argv) {
             ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
             .save(out + QStringLiteral("/preview-beside-main.png")))
       std::printf("wrote %s/preview-beside-main.png\n", qPrintable(out));
+    frm.previewForm()->hide();
+  }
+
+  // Only the free space of the FAT32 disk searched, with real ends: the file system under the
+  // figures, and the picture that lies in pieces listed by its disk sector.
+  if (fragmented) {
+    frm.SetRealEnds(true);
+    frm.SetFreeSpaceOnly(true);
+    frm.erbPreviousClick();
+    frm.lvAvailableDisk->setCurrentItem(frm.lvAvailableDisk->topLevelItem(3));
+    frm.erbNextClick();
+    ended.wait(60000);
+    frm.chkFoundTypesOnly->setChecked(true);
+    frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("JPG"), 0));
+    frm.lvSelectedFileTypeClick();
+    frm.lvSelectedFileType->scrollTo(frm.lvSelectedFileType->currentIndex());
+    Save(&frm, out + QStringLiteral("/main-free-space.png"));
   }
   return 0;
 }
