@@ -966,14 +966,16 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   auto reportWork = lastScanOptions_.real_ends ? work : std::vector<std::vector<TfileExt>>{};
   processFrm_->startCopy(
       std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB, source,
-      [this, then, folder, report, place,
+      [this, then, folder, report, place, search = freeSpace_,
        reportWork = std::move(reportWork)](const TprocessFrm::Outcome& outcome) mutable {
         QString text = TprocessFrm::summary(outcome, folder);
         if (report.real_ends) {
           report.end_time = std::chrono::system_clock::now();
           std::string err;
+          // From the free space, each file also names the file system it lies in.
+          const FreeSpaceLayout* layout = search && search->Stream() ? &search->Layout() : nullptr;
           if (!WriteRecoveryReport(folder.toStdString(), report, reportWork, outcome.totals.written,
-                                   &err, place))
+                                   &err, place, layout))
             text += QStringLiteral("\nThe recovery report could not be written: %1.")
                         .arg(QString::fromStdString(err));
           else
