@@ -14,7 +14,7 @@ namespace {
 
 using namespace std::chrono;
 
-std::string Trim(const std::string& text) {
+std::string TrimBlanks(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
@@ -22,7 +22,7 @@ std::string Trim(const std::string& text) {
 
 /// Unsigned decimal of at most `max_digits` digits.
 std::optional<uint32_t> ParseNumber(const std::string& text, size_t max_digits) {
-  const std::string t = Trim(text);
+  const std::string t = TrimBlanks(text);
   if (t.empty() || t.size() > max_digits) return std::nullopt;
   uint32_t value = 0;
   for (char c : t) {
@@ -66,7 +66,7 @@ std::optional<DateTime> ParseDateText(const std::string& text, const std::string
   }
   std::sort(order.begin(), order.end());
 
-  const std::vector<std::string> parts = version::SplitText(Trim(text), separator);
+  const std::vector<std::string> parts = version::SplitText(TrimBlanks(text), separator);
   if (parts.size() != 3) return std::nullopt;
   unsigned d = 0, m = 0;
   int y = 0;
@@ -82,7 +82,7 @@ std::optional<DateTime> ParseDateText(const std::string& text, const std::string
         break;
       default:
         y = static_cast<int>(*value);
-        if (Trim(parts[i]).size() <= 2) y += y < 50 ? 2000 : 1900;
+        if (TrimBlanks(parts[i]).size() <= 2) y += y < 50 ? 2000 : 1900;
     }
   }
   const year_month_day ymd{year{y}, month{m}, day{d}};
@@ -92,7 +92,7 @@ std::optional<DateTime> ParseDateText(const std::string& text, const std::string
 
 std::optional<seconds> ParseTimeText(const std::string& text, const std::string& /*format*/,
                                      char separator) {
-  const std::vector<std::string> parts = version::SplitText(Trim(text), separator);
+  const std::vector<std::string> parts = version::SplitText(TrimBlanks(text), separator);
   if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
   const auto h = ParseNumber(parts[0], 2);
   const auto n = ParseNumber(parts[1], 2);

@@ -11,7 +11,7 @@
 namespace trawlex::update {
 namespace {
 
-std::string Trim(const std::string& text) {
+std::string TrimLine(const std::string& text) {
   const char* blanks = " \t\r\n\f\v";
   const size_t first = text.find_first_not_of(blanks);
   if (first == std::string::npos) return {};
@@ -82,21 +82,21 @@ ProfileFile ProfileFile::FromText(const std::string& text) {
   std::istringstream lines(bom ? text.substr(3) : text);
   std::string raw;
   while (std::getline(lines, raw)) {
-    const std::string line = Trim(raw);
+    const std::string line = TrimLine(raw);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const size_t close = line.find(']');
       const std::string name = AsciiUpper(
-          Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+          TrimLine(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
       current = &profile.sections_[name];  // a repeated section adds to the first one
       continue;
     }
     if (current == nullptr) continue;
     const size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
-    const std::string key = AsciiUpper(Trim(line.substr(0, equals)));
+    const std::string key = AsciiUpper(TrimLine(line.substr(0, equals)));
     if (key.empty()) continue;
-    current->emplace(key, Unquote(Trim(line.substr(equals + 1))));  // first one wins
+    current->emplace(key, Unquote(TrimLine(line.substr(equals + 1))));  // first one wins
   }
   return profile;
 }
@@ -122,7 +122,7 @@ int32_t ProfileFile::ReadInteger(const std::string& section, const std::string& 
 }
 
 std::optional<int32_t> ParseProfileInteger(const std::string& text) {
-  const std::string t = Trim(text);
+  const std::string t = TrimLine(text);
   size_t i = 0;
   bool negative = false;
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
