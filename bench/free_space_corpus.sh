@@ -5,9 +5,10 @@
 # the corpus files of 12 KiB and more (three clusters or more, so most land in several holes)
 # are written into the holes with mtools and deleted. Each mode below recovers the image
 # (--max-mb 0) and is scored: originals whole, byte-exact, cut and missed, saved files matching
-# no original (junk), and of those the ones that start in clusters in use. The files in use
-# each begin with one of the smaller corpus files, so a search that reads them finds real
-# files there; the deleted fill files and the tail hold random bytes and zeros.
+# no original (junk), and of those the ones that start in clusters in use and the ones saved
+# by a deleted name. The files in use each begin with one of the smaller corpus files, so a
+# search that reads them finds real files there; the deleted fill files and the tail hold
+# random bytes and zeros.
 #   bench/free_space_corpus.sh [TRAWLEX]
 # TRAWLEX defaults to build/release/bin/trawlex. NTFS=1 also scores an NTFS image of the same
 # shape, written through ntfs-3g (root and /dev/fuse). KEEP=1 keeps the work folder.
@@ -200,8 +201,10 @@ score_modes() {  # IMAGE NAME IN_USE_DIR: every mode on IMAGE, its JSON as NAME-
 make_corpus
 split_corpus
 make_fat_image
-printf 'FAT32 image %d MiB, 4 KiB clusters: %d files in use and %d holes of 64 KiB; %d files of %d kinds written into the holes and deleted (%.1f MB)\n' \
-  "$image_mib" $((fill_files / 2)) $((fill_files / 2)) "$(wc -l < "$work/targets.tsv")" \
+printf 'FAT32 image %d MiB, 4 KiB clusters: %d files in use and %d holes of 64 KiB; ' \
+  "$image_mib" $((fill_files / 2)) $((fill_files / 2))
+printf '%d files of %d kinds written into the holes and deleted (%.1f MB)\n' \
+  "$(wc -l < "$work/targets.tsv")" \
   "$(cut -f2 "$work/targets.tsv" | sort -u | wc -l)" \
   "$(echo "$(du -cb "$work/targets" | tail -1 | cut -f1) / 1000000" | bc -l)"
 describe_layout "$work/fat32.img" FAT32

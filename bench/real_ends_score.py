@@ -5,7 +5,8 @@
   real_ends_score.py --by-kind RUN.json...   whole/exact/cut/missed per kind of each run
   real_ends_score.py --table RUN.json...     the runs' totals as a Markdown table
 
-MANIFEST lists the originals, one "path<TAB>kind" a line. Each original counts once:
+MANIFEST lists the originals, one "path<TAB>kind" a line; every file under SAVED_DIR (its
+subfolders too) is a saved file. Each original counts once:
   exact   a saved file is identical to it
   whole   a saved file starts with all of it (exact included)
   cut     a saved file starts like it but holds less of it (it is shorter, or it
@@ -13,7 +14,8 @@ MANIFEST lists the originals, one "path<TAB>kind" a line. Each original counts o
   missed  no saved file starts with its first bytes
 and every saved file that starts like no original is junk. With --in-use, DIR holds the
 files still in use on the disk: junk whose first sector is a sector of one of them was
-found in clusters in use.
+found in clusters in use. Junk saved under undeleted/ (files saved by the names their file
+systems still give them) is counted apart too.
 """
 import argparse
 import hashlib
@@ -64,11 +66,11 @@ def score(args):
     in_use = in_use_sectors(args.in_use) if args.in_use else None
 
     best = [None] * len(originals)  # "exact" > "whole" > "cut"
-    junk = junk_in_use = 0
+    junk = junk_in_use = junk_named = 0
     written = 0
-    for name in os.listdir(args.saved_dir):
-        path = os.path.join(args.saved_dir, name)
-        if not os.path.isfile(path) or name == "report.xml":
+    saved = [os.path.join(d, n) for d, _, names in os.walk(args.saved_dir) for n in names]
+    for path in saved:
+        if not os.path.isfile(path) or os.path.basename(path) == "report.xml":
             continue
         size = os.path.getsize(path)
         written += size
@@ -93,6 +95,8 @@ def score(args):
                     best[i] = verdict
             if not matched:
                 junk += 1
+                named = os.path.relpath(path, args.saved_dir).startswith("undeleted" + os.sep)
+                junk_named += named
                 # A saved file's last sector may be partial on the disk side too: only whole
                 # first sectors are looked up.
                 if in_use is not None and len(head) >= SECTOR and \
@@ -121,7 +125,7 @@ def score(args):
             totals["cut"] += 1
     seconds = float(args.seconds) if args.seconds is not None else None
     result = dict(label=args.label, originals=len(originals), junk=junk,
-                  junk_in_use=junk_in_use if in_use is not None else None,
+                  junk_in_use=junk_in_use if in_use is not None else None, junk_named=junk_named,
                   mb_written=written / 1e6, seconds=seconds, by_kind=by_kind, files=files,
                   **totals)
     row = "%-20s %5d %6d %6d %5d %6d %6d" % (
@@ -157,12 +161,13 @@ def by_kind_table(paths):
 def markdown_table(paths):
     runs = [json.load(open(p)) for p in paths if os.path.exists(p)]
     print("| mode | whole | byte-exact | cut | missed | saved files matching no original "
-          "| of them in clusters in use |")
-    print("|---|---|---|---|---|---|---|")
+          "| of them in clusters in use | of them saved by a deleted name |")
+    print("|---|---|---|---|---|---|---|---|")
     for r in runs:
         in_use = "-" if r.get("junk_in_use") is None else r["junk_in_use"]
-        print("| %s | %d | %d | %d | %d | %d | %s |" % (
-            r["label"], r["whole"], r["exact"], r["cut"], r["missed"], r["junk"], in_use))
+        print("| %s | %d | %d | %d | %d | %d | %s | %d |" % (
+            r["label"], r["whole"], r["exact"], r["cut"], r["missed"], r["junk"], in_use,
+            r.get("junk_named", 0)))
 
 
 def main():
