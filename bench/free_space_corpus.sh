@@ -33,6 +33,7 @@ cleanup() {
   if [ "${KEEP:-0}" != 1 ]; then rm -rf "$work"; fi
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP PIPE  # a killed run unmounts too
 [ "${KEEP:-0}" != 1 ] || echo "work folder: $work"
 corpus="$work/corpus"
 manifest="$work/manifest.tsv"

@@ -34,6 +34,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP PIPE  # a killed run unmounts too
 mkdir -p "$files" "$work/fill"
 
 # Seeded bytes, so every run makes the same image.
