@@ -31,7 +31,7 @@ packages=(
   # compound documents (DOC, XLS, PPT) written by a real office suite
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
   # file systems: their free space read through The Sleuth Kit; test images made by real tools
-  libtsk-dev e2fsprogs fdisk
+  libtsk-dev e2fsprogs fdisk ntfs-3g
 )
 
 missing=()

@@ -367,11 +367,10 @@ class Scan {
   /// A file of row `row` starts at `lba`; `data` holds its first `available` bytes.
   void FileStart(std::uint64_t lba, int row, const std::uint8_t* data, std::size_t available) {
     ++summary.files_found;
-    for (OpenFile* f : awaiting_) {
+    for (OpenFile* f : std::exchange(awaiting_, {})) {
       f->next_start = lba;
       if (!f->finder) Close(*f, (lba - f->record.LBA) * kSectorSize, EndReason::kNextStart);
     }
-    awaiting_.clear();
     OpenFile& file = open_.emplace_back();
     file.record = TfileExt{lba, 0, static_cast<std::uint8_t>(row)};
     awaiting_.push_back(&file);
@@ -477,6 +476,8 @@ class Scan {
 
   void Close(OpenFile& f, std::uint64_t size, EndReason reason) {
     Unfollow(f);
+    // Closed, it waits for no later start: its end stays, and once filed it is gone.
+    std::erase(awaiting_, &f);
     f.record.Size = size;
     f.record.End = reason;
     f.closed = true;

@@ -155,4 +155,44 @@ TEST(RealEnds, RealFilesAmongRandomBytesComeBackWhole) {
   EXPECT_EQ(junk, 0u);
 }
 
+/// A file that ends inside another one still being followed (photos in the pixels of a TIFF
+/// whose directory comes at its end, as pieces of deleted files lie on a disk) keeps its own
+/// end, though the next start comes a chunk later.
+TEST(RealEnds, AFileEndingInsideAnOpenOneKeepsItsOwnEnd) {
+  TempDir dir;
+  const std::string tiff = dir / "scan.tif", jpeg = dir / "photo.jpg";
+  const std::string make = "convert -size 1024x640 xc:gray50 -compress none " + tiff +
+                           " && convert -seed 3 -size 64x48 plasma:red-blue " + jpeg;
+  if (std::system((make + " >/dev/null 2>&1").c_str()) != 0) GTEST_SKIP() << "no ImageMagick";
+  std::vector<std::uint8_t> disk = ReadAll(tiff);
+  const std::vector<std::uint8_t> photo = ReadAll(jpeg);
+  const std::size_t tiff_size = disk.size();
+  const std::uint64_t later = kChunkSectors + 256;  // in the next chunk, still in the pixels
+  ASSERT_GT(tiff_size, (later + 8) * 512);
+  for (const std::uint64_t lba : {std::uint64_t{8}, later})
+    std::copy(photo.begin(), photo.end(), disk.begin() + std::ptrdiff_t(lba * 512));
+  disk.resize((tiff_size / 512 + 64) * 512);
+
+  MemorySectorReader reader(disk);
+  DiskInfo info;
+  info.SetSectorCount(reader.SectorCount());
+  FoundTypeRows rows;
+  CancelToken cancel;
+  ScanObserver quiet;
+  ScanOptions options;
+  options.real_ends = true;
+  ASSERT_EQ(ScanDisk(reader, info, rows, cancel, quiet, options).reason, ScanEnd::kCompleted);
+  std::map<std::uint64_t, TfileExt> found;
+  for (int k = 0; k < FoundTypeRows::size(); ++k)
+    for (const TfileExt& f : rows[k].Files()) found[f.LBA] = f;
+  const std::pair<std::uint64_t, std::size_t> expected[] = {
+      {0, tiff_size}, {8, photo.size()}, {later, photo.size()}};
+  for (const auto& [lba, size] : expected) {
+    SCOPED_TRACE(lba);
+    ASSERT_TRUE(found.contains(lba));
+    EXPECT_EQ(EndReasonName(found[lba].End), "format");
+    EXPECT_EQ(found[lba].Size, size);
+  }
+}
+
 }  // namespace
