@@ -177,12 +177,14 @@ std::optional<Area> ReadArea(TSK_IMG_INFO* img, std::uint64_t offset, std::uint6
   for (const ByteRun& r : area.free) found.free_bytes += r.length;
   layout.file_systems.push_back(found);
   if (list_deleted) {
-    // Orphans (records no folder names) are left to the search: they have no names to give.
+    // Orphans are records no folder lists any more. NTFS records keep their own names, so
+    // they are listed there (under $OrphanFiles); elsewhere they have no name to give and are
+    // left to the search.
     DeletedWalk walk{fs.get(), &area.free, layout.file_systems.size() - 1, &layout.deleted};
-    const auto walk_flags = static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(TSK_FS_DIR_WALK_FLAG_RECURSE |
-                                                                   TSK_FS_DIR_WALK_FLAG_UNALLOC |
-                                                                   TSK_FS_DIR_WALK_FLAG_NOORPHAN);
-    if (tsk_fs_dir_walk(fs.get(), fs->root_inum, walk_flags, OnName, &walk) != 0)
+    auto walk_flags = TSK_FS_DIR_WALK_FLAG_RECURSE | TSK_FS_DIR_WALK_FLAG_UNALLOC;
+    if (!TSK_FS_TYPE_ISNTFS(fs->ftype)) walk_flags |= TSK_FS_DIR_WALK_FLAG_NOORPHAN;
+    if (tsk_fs_dir_walk(fs.get(), fs->root_inum, static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(walk_flags),
+                        OnName, &walk) != 0)
       layout.notes.push_back("The folders of the " + type + " file system at sector " +
                              std::to_string(offset / 512) + " could not all be read (" +
                              LibraryError() + "); deleted names in them are not listed.");

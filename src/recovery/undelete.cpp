@@ -79,6 +79,16 @@ class EntryBytes {
   MappedSectorReader stream_;
 };
 
+/// A deleted file of kind `row` whose structure ends at byte `end`. Past its size it is cut
+/// short. Well before its size, under a name that does not say that kind, its blocks hold a
+/// later, smaller file: the record of an older file whose clusters that one took.
+UndeleteCheck Ended(const DeletedEntry& entry, int row, std::uint64_t end) {
+  if (end > entry.size) return UndeleteCheck::kFailed;
+  if (entry.size - end >= 4096 && KindOfName(entry.path, true) != row)
+    return UndeleteCheck::kOverwritten;
+  return UndeleteCheck::kPassed;
+}
+
 /// The kind a deleted file's bytes are and whether they hold it whole.
 UndeleteCheck CheckBytes(SectorReader& disk, const DeletedEntry& entry, int& type,
                          const CancelToken& cancel) {
@@ -111,7 +121,7 @@ UndeleteCheck CheckBytes(SectorReader& disk, const DeletedEntry& entry, int& typ
       case EndVerdict::State::kNeedMore:
         continue;
       case EndVerdict::State::kEnds:
-        return v.end <= entry.size ? UndeleteCheck::kPassed : UndeleteCheck::kFailed;
+        return Ended(entry, row, v.end);
       case EndVerdict::State::kBroken:
         return UndeleteCheck::kFailed;
       case EndVerdict::State::kUnknown:
@@ -123,14 +133,12 @@ UndeleteCheck CheckBytes(SectorReader& disk, const DeletedEntry& entry, int& typ
   for (int i = 0; i < 16; ++i) {
     const EndVerdict v = finder->Feed({piece.data(), 4096});
     if (v.state == EndVerdict::State::kNeedMore) continue;
-    return (v.state == EndVerdict::State::kEnds || v.state == EndVerdict::State::kUnknown) &&
-                   v.end <= entry.size
-               ? UndeleteCheck::kPassed
-               : UndeleteCheck::kFailed;
+    if (v.state == EndVerdict::State::kEnds) return Ended(entry, row, v.end);
+    return v.state == EndVerdict::State::kUnknown ? UndeleteCheck::kPassed : UndeleteCheck::kFailed;
   }
   const EndVerdict last = finder->Finish(fed);
-  return last.state == EndVerdict::State::kEnds && last.end <= entry.size ? UndeleteCheck::kPassed
-                                                                          : UndeleteCheck::kFailed;
+  return last.state == EndVerdict::State::kEnds ? Ended(entry, row, last.end)
+                                                : UndeleteCheck::kFailed;
 }
 
 /// The folder under undeleted/ for the file system of `index`: its kind, and its slot when

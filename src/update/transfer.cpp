@@ -28,15 +28,6 @@ struct FetchState {
   int64_t bytes = 0;
 };
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  for (size_t i = 0; prefix[i] != 0; ++i) {
-    if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
-      return false;
-    }
-  }
-  return true;
-}
-
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<FetchState*>(user);
   const size_t total = size * count;
@@ -257,6 +248,15 @@ TransferResult TransferSession::Run(const std::string& url, bool body, const Blo
     if (refused) result.error = std::string("redirected to ") + refused + ", which is not https";
   }
   return result;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  for (size_t i = 0; prefix[i] != 0; ++i) {
+    if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace trawlex::update

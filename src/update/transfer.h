@@ -92,4 +92,7 @@ class TransferSession {
   void* multi_ = nullptr;  // CURLM*
 };
 
+/// True when `text` begins with `prefix`, which is in lower case, whatever the case of `text`.
+[[nodiscard]] bool StartsWithNoCase(const std::string& text, const char* prefix);
+
 }  // namespace trawlex::update

@@ -1,4 +1,5 @@
 #include "update/web_update.h"
+#include "update/transfer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -109,10 +110,6 @@ bool CopyAcrossFileSystems(const std::string& from, const std::string& target, m
   if (!ok || std::rename(name.c_str(), target.c_str()) != 0) return false;
   near.Keep();
   return true;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  return AsciiUpper(text.substr(0, prefix.size())) == AsciiUpper(prefix);
 }
 
 std::string UpperExtension(const std::string& path) {

@@ -67,12 +67,13 @@ TEST(Undelete, EntriesAreJudgedByTheirBytesAndBlocks) {
   };
   const std::uint64_t n = picture.size();
   layout.deleted = {entry("old.bin", 4096, n),  // the picture's record under an older name
-                    entry("photo.png", 4096, n),       entry("notes.bin", 4608, 1024),
-                    entry("fake.jpg", 16384, 1000),    entry("busy.png", 32768, 512),
-                    entry("half.png", 36864, 512),     entry("a/minutes.txt", 20480, text.size()),
+                    entry("photo.png", 4096, n),        entry("notes.bin", 4608, 1024),
+                    entry("stale.bin", 4096, n + 8192),  // an older, larger file's record
+                    entry("fake.jpg", 16384, 1000),     entry("busy.png", 32768, 512),
+                    entry("half.png", 36864, 512),      entry("a/minutes.txt", 20480, text.size()),
                     entry("a/minutes.txt", 24576, 100)};
-  layout.deleted[4].in_use = true;
-  layout.deleted[5].partial = true;
+  layout.deleted[5].in_use = true;
+  layout.deleted[6].partial = true;
   DeletedEntry small;
   small.path = "../../small.txt";
   small.size = 5;
@@ -87,6 +88,7 @@ TEST(Undelete, EntriesAreJudgedByTheirBytesAndBlocks) {
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"undeleted/fat32/photo.png", "passed"},
       {"undeleted/fat32/notes.bin", "overwritten"},
+      {"undeleted/fat32/stale.bin", "overwritten"},
       {"undeleted/fat32/fake.jpg", "failed"},
       {"undeleted/fat32/busy.png", "in-use"},
       {"undeleted/fat32/half.png", "partial"},
