@@ -1,5 +1,6 @@
 #include "recovery/free_space_search.h"
 
+#include "disk/memory_sector_reader.h"
 #include "recovery/format_size.h"
 
 #include <cerrno>
@@ -59,9 +60,24 @@ class OwningStream final : public SectorReader {
 void FreeSpaceSearch::Find(std::unique_ptr<SectorReader> disk, const CancelToken& cancel) {
   disk_ = std::move(disk);
   StoppableReader stoppable(*disk_, cancel);
-  layout_ = FindFreeSpace(stoppable);
+  layout_ = FindFreeSpace(stoppable, /*list_deleted=*/true);
   own_stream_ = std::make_unique<MappedSectorReader>(*disk_, layout_.runs);
   stream_.store(own_stream_.get(), std::memory_order_release);
+}
+
+void FreeSpaceSearch::CheckDeleted(const CancelToken& cancel) {
+  if (disk_ && !cancel.Cancelled()) {
+    StoppableReader stoppable(*disk_, cancel);
+    undeleted_ = CheckDeletedFiles(stoppable, layout_, cancel);
+    if (cancel.Cancelled()) undeleted_.clear();
+  }
+  checked_.store(true, std::memory_order_release);
+}
+
+std::unique_ptr<SectorReader> FreeSpaceSearch::FileOver(std::unique_ptr<SectorReader> disk,
+                                                        const UndeletedFile& file) {
+  if (file.entry.runs.empty()) return std::make_unique<MemorySectorReader>(file.entry.content);
+  return std::make_unique<OwningStream>(std::move(disk), file.entry.runs);
 }
 
 std::unique_ptr<SectorReader> FreeSpaceSearch::StreamOver(

@@ -7,7 +7,12 @@
 #include <cstring>
 
 PreviewKind PreviewKindOf(const TfileExt& file) {
-  const std::string_view tag = file.FileType();
+  return PreviewKindOfType(file.Type);
+}
+
+PreviewKind PreviewKindOfType(int type) {
+  if (type < 0 || type >= kFileTypeCount) return PreviewKind::kHex;
+  const std::string_view tag = FileTypeTag(type);
   for (std::string_view picture : {"JPG", "PNG", "GIF", "BMP", "TIF", "PSD"})
     if (tag == picture) return PreviewKind::kPicture;
   for (std::string_view text : {"HTML", "XML", "RTF", "EPSorPS", "RAM"})
@@ -17,8 +22,14 @@ PreviewKind PreviewKindOf(const TfileExt& file) {
 
 std::vector<std::uint8_t> ReadPreviewBytes(SectorReader& reader, const TfileExt& file,
                                            std::string* error) {
+  return ReadPreviewBytes(reader, file.LBA * 512, file.Size, PreviewKindOf(file), error);
+}
+
+std::vector<std::uint8_t> ReadPreviewBytes(SectorReader& reader, std::uint64_t offset,
+                                           std::uint64_t size, PreviewKind kind,
+                                           std::string* error) {
   std::size_t want = 512;
-  switch (PreviewKindOf(file)) {
+  switch (kind) {
     case PreviewKind::kPicture:
       want = kPicturePreview;
       break;
@@ -29,12 +40,12 @@ std::vector<std::uint8_t> ReadPreviewBytes(SectorReader& reader, const TfileExt&
       break;
   }
   // An open-ended record (size 0) still has its first sector to show.
-  if (file.Size > 0) want = static_cast<std::size_t>(std::min<std::uint64_t>(want, file.Size));
+  if (size > 0) want = static_cast<std::size_t>(std::min<std::uint64_t>(want, size));
   std::vector<std::uint8_t> bytes(want);
   std::size_t have = 0;
   if (error) error->clear();
   while (have < want) {
-    const ReadResult r = reader.ReadAt(file.LBA * 512 + have, bytes.data() + have, want - have);
+    const ReadResult r = reader.ReadAt(offset + have, bytes.data() + have, want - have);
     have += r.bytes;
     if (r.bytes == 0 || r.error != 0) {
       if (error && have < want) *error = r.error != 0 ? std::strerror(r.error) : "the disk ended";

@@ -16,6 +16,8 @@ enum class PreviewKind {
 };
 
 [[nodiscard]] PreviewKind PreviewKindOf(const TfileExt& file);
+/// The same for catalogue row `type`; -1 (no kind known) is hex.
+[[nodiscard]] PreviewKind PreviewKindOfType(int type);
 
 /// The bytes a preview of `file` needs, from the start of the file: up to `kPicturePreview`
 /// for a picture, `kTextPreview` for text, one sector for hex, never past the file's size.
@@ -24,6 +26,10 @@ enum class PreviewKind {
 inline constexpr std::size_t kPicturePreview = 8u << 20;
 inline constexpr std::size_t kTextPreview = 16u << 10;
 [[nodiscard]] std::vector<std::uint8_t> ReadPreviewBytes(SectorReader& reader, const TfileExt& file,
+                                                         std::string* error);
+/// The same for the `size` bytes (0: not known) from byte `offset` of `reader`, shown as `kind`.
+[[nodiscard]] std::vector<std::uint8_t> ReadPreviewBytes(SectorReader& reader, std::uint64_t offset,
+                                                         std::uint64_t size, PreviewKind kind,
                                                          std::string* error);
 
 /// Up to `lines` lines of text from `bytes`, with bytes that cannot be text shown as dots

@@ -312,13 +312,19 @@ std::vector<UndeletedFile> CheckDeletedFiles(SectorReader& disk, const FreeSpace
   return kept;
 }
 
+std::set<std::uint64_t> UndeletedStarts(const std::vector<UndeletedFile>& undeleted,
+                                        const FreeSpaceLayout& layout) {
+  std::set<std::uint64_t> starts;
+  for (const UndeletedFile& f : undeleted)
+    if (f.SavedByDefault() && !f.entry.runs.empty()) starts.insert(f.DiskOffset(layout));
+  return starts;
+}
+
 std::vector<std::vector<TfileExt>> WithoutUndeleted(const std::vector<std::vector<TfileExt>>& work,
                                                     const FoundPlace& place,
                                                     const std::vector<UndeletedFile>& undeleted,
                                                     const FreeSpaceLayout& layout) {
-  std::set<std::uint64_t> starts;
-  for (const UndeletedFile& f : undeleted)
-    if (f.SavedByDefault() && !f.entry.runs.empty()) starts.insert(f.DiskOffset(layout));
+  const std::set<std::uint64_t> starts = UndeletedStarts(undeleted, layout);
   std::vector<std::vector<TfileExt>> out;
   for (const auto& list : work) {
     std::vector<TfileExt> kept;

@@ -7,6 +7,7 @@
 #include "recovery/found_place.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,11 @@ struct UndeletedFile {
 /// ".." parts are dropped or replaced, control characters become '_' and each part is at
 /// most 255 bytes. Never empty.
 [[nodiscard]] std::string SafeRelativePath(std::string_view path);
+
+/// The disk bytes where the undeleted files to be saved start: a found file that starts at
+/// one is the same bytes as that file.
+[[nodiscard]] std::set<std::uint64_t> UndeletedStarts(const std::vector<UndeletedFile>& undeleted,
+                                                      const FreeSpaceLayout& layout);
 
 /// The lists of `work` without the found files that start where an undeleted file to be
 /// saved starts: the same bytes, saved once, under the name the file system gave.
