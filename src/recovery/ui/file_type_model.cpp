@@ -1,7 +1,7 @@
 #include "recovery/ui/file_type_model.h"
 
 int FileTypeModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kFileTypeCount;
+  return parent.isValid() ? 0 : kFileTypeCount + (other_shown_ ? 1 : 0);
 }
 
 int FileTypeModel::columnCount(const QModelIndex& parent) const {
@@ -10,7 +10,9 @@ int FileTypeModel::columnCount(const QModelIndex& parent) const {
 
 QString FileTypeModel::caption(int row) const {
   const QString name =
-      QString::fromLatin1(FileTypeTag(row).data(), static_cast<int>(FileTypeTag(row).size()));
+      row == kOtherFilesRow
+          ? QStringLiteral("Other by name")
+          : QString::fromLatin1(FileTypeTag(row).data(), static_cast<int>(FileTypeTag(row).size()));
   const qulonglong n = counts_[static_cast<std::size_t>(row)];
   return n == 0 ? name : QStringLiteral("%1 (%2)").arg(name).arg(n);
 }
@@ -19,6 +21,9 @@ QVariant FileTypeModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (role == Qt::DisplayRole) return caption(index.row());
   if (role == Qt::CheckStateRole) return isChecked(index.row()) ? Qt::Checked : Qt::Unchecked;
+  if (role == Qt::ToolTipRole && index.row() == kOtherFilesRow)
+    return QStringLiteral(
+        "Deleted files named by their file systems whose bytes are of no kind listed above");
   return {};
 }
 
@@ -43,21 +48,38 @@ void FileTypeModel::reset() {
   beginResetModel();
   counts_.fill(0);
   checked_.fill(false);
+  other_shown_ = false;
   endResetModel();
+}
+
+void FileTypeModel::setOtherFilesShown(bool on) {
+  if (on == other_shown_) return;
+  if (on) {
+    beginInsertRows({}, kOtherFilesRow, kOtherFilesRow);
+    other_shown_ = true;
+    endInsertRows();
+  } else {
+    beginRemoveRows({}, kOtherFilesRow, kOtherFilesRow);
+    other_shown_ = false;
+    counts_[kOtherFilesRow] = 0;
+    checked_[kOtherFilesRow] = false;
+    endRemoveRows();
+  }
 }
 
 void FileTypeModel::setCount(int row, qulonglong count) {
   if (counts_[static_cast<std::size_t>(row)] == count) return;
   counts_[static_cast<std::size_t>(row)] = count;
-  emit dataChanged(index(row, 0), index(row, 0), {Qt::DisplayRole});
+  if (row < rowCount()) emit dataChanged(index(row, 0), index(row, 0), {Qt::DisplayRole});
 }
 
 void FileTypeModel::setChecked(int row, bool on) {
   checked_[static_cast<std::size_t>(row)] = on;
-  emit dataChanged(index(row, 0), index(row, 0), {Qt::CheckStateRole});
+  if (row < rowCount()) emit dataChanged(index(row, 0), index(row, 0), {Qt::CheckStateRole});
 }
 
 void FileTypeModel::setAllChecked(bool on) {
   checked_.fill(on);
-  emit dataChanged(index(0, 0), index(kFileTypeCount - 1, 0), {Qt::CheckStateRole});
+  if (!other_shown_) checked_[kOtherFilesRow] = false;
+  emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
 }

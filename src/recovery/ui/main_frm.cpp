@@ -14,6 +14,7 @@
 #include "recovery/ui/prompter.h"
 #include "recovery/ui/scan_worker.h"
 #include "recovery/ui/settings_frm.h"
+#include "recovery/undelete.h"
 #include "skin/browse_for_folder.h"
 #include "skin/cool_form.h"
 #include "skin/ez_rgn_btn.h"
@@ -112,6 +113,7 @@ TmainFrm::TmainFrm(MainFrmServices services, QWidget* parent)
 
   scanWorker_ = new ScanWorker(this);
   connect(scanWorker_, &ScanWorker::freeSpaceFound, this, &TmainFrm::freeSpaceFound);
+  connect(scanWorker_, &ScanWorker::deletedFilesChecked, this, &TmainFrm::deletedFilesChecked);
   connect(scanWorker_, &ScanWorker::scanStarted, this, &TmainFrm::scanStarted);
   connect(scanWorker_, &ScanWorker::currentSector, this, [this](qulonglong lba) {
     edLBA->setText(QString::number(lba));
@@ -211,11 +213,16 @@ void TmainFrm::buildScanPage() {
           [this](const QModelIndex& current) {
             if (current.isValid() && current.row() != shownTypeRow_) lvSelectedFileTypeClick();
           });
+  // A type's tick is its files' tick, those listed by their names included, shown or not.
   connect(typeModel_, &QAbstractItemModel::dataChanged, this,
           [this](const QModelIndex& first, const QModelIndex& last, const QList<int>& roles) {
-            if (shownTypeRow_ >= first.row() && shownTypeRow_ <= last.row() &&
-                roles.contains(Qt::CheckStateRole))
-              foundModel_->setAllChecked(typeModel_->isChecked(shownTypeRow_));
+            if (!roles.contains(Qt::CheckStateRole)) return;
+            for (int row = first.row(); row <= last.row(); ++row) {
+              if (row == shownTypeRow_)
+                foundModel_->setAllChecked(typeModel_->isChecked(row));
+              else
+                foundModel_->setNamedChecked(row, typeModel_->isChecked(row));
+            }
           });
 
   chkFoundTypesOnly = new QCheckBox(QStringLiteral("Show found types only"), tsScan);
@@ -255,8 +262,12 @@ void TmainFrm::buildScanPage() {
   connect(lvFound->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
             if (!current.isValid() || current.row() >= foundModel_->rowCount()) return;
-            previewFrm_->showFile(*services_.table, currentDisk_.DriveNumber(),
-                                  foundModel_->file(current.row()), freeSpace_);
+            if (foundModel_->isNamed(current.row()))
+              previewFrm_->showNamed(*services_.table, currentDisk_.DriveNumber(),
+                                     foundModel_->namedFile(current.row()));
+            else
+              previewFrm_->showFile(*services_.table, currentDisk_.DriveNumber(),
+                                    foundModel_->file(current.row()), freeSpace_);
           });
   lvFound->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* viewFile = new QAction(QStringLiteral("View First Sector..."), lvFound);
@@ -638,6 +649,11 @@ void TmainFrm::FillTypeList() {
   lastScanOptions_.real_ends = options_.RealEnds;
   lastScanOptions_.size_limit = std::uint64_t{options_.MaxSizeOfRecoverMB} << 20;
   freeSpace_ = options_.FreeSpaceOnly ? std::make_shared<FreeSpaceSearch>() : nullptr;
+  namedFrom_ = nullptr;
+  namedCount_.fill(0);
+  sameBytes_.clear();
+  carvedSeen_.fill(0);
+  carvedHidden_.fill(0);
   lblFreeSpace->setVisible(freeSpace_ != nullptr);
   lblFreeSpace->setText(QStringLiteral("Reading the file systems on the disk..."));
   lblFreeSpace->setToolTip(QString());
@@ -650,9 +666,22 @@ FoundPlace TmainFrm::foundPlace() const {
 
 void TmainFrm::freeSpaceFound() {
   if (!freeSpace_ || !freeSpace_->Stream()) return;
+  showFreeSpace();
+  if (debugFrm_)
+    for (const std::string& line : freeSpace_->Lines())
+      debugFrm_->WriteLine(
+          QStringLiteral("Free space of %1: %2")
+              .arg(driveName(currentDisk_.DriveNumber()), QString::fromStdString(line)));
+  // The deleted files named are checked before the free space is scanned.
+  if (const std::size_t named = freeSpace_->Layout().deleted.size(); named > 0)
+    lblScanNote->setText(
+        QStringLiteral("Checking the %1 deleted files the file systems name...").arg(named));
+}
+
+void TmainFrm::showFreeSpace() {
   const FreeSpaceLayout& layout = freeSpace_->Layout();
   // One line under the figures: each file system and how much of it is free, then what is
-  // searched whole; the tooltip and the debug log have every line in full.
+  // searched whole, then the deleted files named; the tooltip has every line in full.
   QStringList searched;
   for (const FileSystemArea& fs : layout.file_systems)
     searched << QStringLiteral("%1 at sector %2, %3 free of %4")
@@ -667,13 +696,57 @@ void TmainFrm::freeSpaceFound() {
     text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + QString::fromStdString(note);
   QStringList lines;
   for (const std::string& line : freeSpace_->Lines()) lines << QString::fromStdString(line);
+  if (const std::vector<UndeletedFile>* named = freeSpace_->Undeleted(); named && !named->empty()) {
+    const auto greyed = std::count_if(named->begin(), named->end(),
+                                      [](const UndeletedFile& f) { return !f.SavedByDefault(); });
+    const QString said = QStringLiteral(
+                             "%1 deleted files listed by their names, %2 of them greyed (they "
+                             "failed their checks or other files hold their bytes).")
+                             .arg(named->size())
+                             .arg(greyed);
+    text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + said;
+    lines << said;
+  }
   lblFreeSpace->setToolTip(lines.join(QLatin1Char('\n')));
   lblFreeSpace->setText(
       lblFreeSpace->fontMetrics().elidedText(text, Qt::ElideRight, lblFreeSpace->width()));
+}
+
+void TmainFrm::deletedFilesChecked() {
+  // A late signal of a scan since replaced finds the new search not yet checked, or listed.
+  const std::vector<UndeletedFile>* named = freeSpace_ ? freeSpace_->Undeleted() : nullptr;
+  if (!named || namedFrom_ == freeSpace_.get()) return;
+  namedFrom_ = freeSpace_.get();
+  lblScanNote->clear();
+  if (named->empty()) return;
+  foundModel_->setNamed(freeSpace_);
+  for (const UndeletedFile& f : *named)
+    ++namedCount_[static_cast<std::size_t>(f.type < 0 ? kOtherFilesRow : f.type)];
+  sameBytes_ = UndeletedStarts(*named, freeSpace_->Layout());
+  typeModel_->setOtherFilesShown(namedCount_[kOtherFilesRow] > 0);
+  countsChanged();
+  showFreeSpace();
   if (debugFrm_)
-    for (const QString& line : lines)
+    for (const UndeletedFile& f : *named)
       debugFrm_->WriteLine(
-          QStringLiteral("Free space of %1: %2").arg(driveName(currentDisk_.DriveNumber()), line));
+          QStringLiteral("Deleted file named by %1: %2 (%3, %4 bytes at sector %5)")
+              .arg(QString::fromStdString(
+                       freeSpace_->Layout().file_systems[f.entry.file_system].type),
+                   QString::fromStdString(f.entry.path),
+                   QString::fromLatin1(UndeleteCheckName(f.check).data()))
+              .arg(f.entry.size)
+              .arg(f.DiskOffset(freeSpace_->Layout()) / 512));
+  // A type listed meanwhile gains its deleted files.
+  if (shownTypeRow_ >= 0) lvSelectedFileTypeClick();
+}
+
+std::vector<TfileExt> TmainFrm::listedFiles(int row) const {
+  std::vector<TfileExt> files = (*rows_)[row].Files();
+  if (sameBytes_.empty()) return files;
+  const FoundPlace place = foundPlace();
+  std::erase_if(
+      files, [&](const TfileExt& f) { return sameBytes_.count(place.DiskLBA(f.LBA) * 512) > 0; });
+  return files;
 }
 
 void TmainFrm::scanStarted(qulonglong total) {
@@ -721,12 +794,25 @@ void TmainFrm::showTickedSize() {
 void TmainFrm::applyFoundTypesOnly() {
   const bool only = chkFoundTypesOnly->isChecked();
   for (int row = 0; row < kFileTypeCount; ++row)
-    lvSelectedFileType->setRowHidden(row, QModelIndex(), only && scanWorker_->rowCount(row) == 0);
+    lvSelectedFileType->setRowHidden(row, QModelIndex(), only && typeModel_->count(row) == 0);
 }
 
 void TmainFrm::countsChanged() {
-  for (int row = 0; row < kFileTypeCount; ++row)
-    typeModel_->setCount(row, scanWorker_->rowCount(row));
+  // Each type counts its files listed: those found, less those listed by a deleted file's
+  // name, and the deleted files named of its kind.
+  const FoundPlace place = foundPlace();
+  for (int row = 0; row < kFileTypeCount; ++row) {
+    const auto k = static_cast<std::size_t>(row);
+    if (!sameBytes_.empty())
+      for (const TfileExt& f : (*rows_)[row].Files(carvedSeen_[k])) {
+        ++carvedSeen_[k];
+        if (sameBytes_.count(place.DiskLBA(f.LBA) * 512) > 0) ++carvedHidden_[k];
+      }
+    const qulonglong found = scanWorker_->rowCount(row);
+    typeModel_->setCount(row, found - std::min(found, carvedHidden_[k]) + namedCount_[k]);
+  }
+  if (typeModel_->otherFilesShown())
+    typeModel_->setCount(kOtherFilesRow, namedCount_[kOtherFilesRow]);
   if (chkFoundTypesOnly->isChecked()) applyFoundTypesOnly();
   edFoundFile->setText(QString::number(scanWorker_->foundCount()));
 }
@@ -835,8 +921,9 @@ void TmainFrm::lvSelectedFileTypeClick() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const int row = current.row();
   shownTypeRow_ = row;
-  foundModel_->setFiles((*rows_)[row].Files(), typeModel_->isChecked(row),
-                        lastScanOptions_.real_ends, foundPlace());
+  foundModel_->setFiles(row < kFileTypeCount ? listedFiles(row) : std::vector<TfileExt>{},
+                        typeModel_->isChecked(row), lastScanOptions_.real_ends, foundPlace(),
+                        freeSpace_ ? row : -1);
   // Size, LBA (ten digits) and End keep their widths; Name has the rest.
   lvFound->setColumnWidth(1, 80);
   lvFound->setColumnWidth(2, 90);
@@ -889,12 +976,14 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   for (int row = 0; row < kFileTypeCount; ++row)
     if (typeModel_->isChecked(row)) work.push_back((*rows_)[row].Files());
   std::vector<TfileExt> tickedFiles = foundModel_->checkedFiles();
-  if (work.empty() && tickedFiles.empty()) {
+  // Deleted files listed by their names are saved when ticked, whichever types are.
+  std::vector<UndeletedFile> tickedNamed = foundModel_->checkedNamed();
+  if (work.empty() && tickedFiles.empty() && tickedNamed.empty()) {
     services_.prompter->information(this, QStringLiteral("Nothing is ticked."));
     return finishSave(then);
   }
   if (work.empty()) {
-    work.push_back(std::move(tickedFiles));
+    if (!tickedFiles.empty()) work.push_back(std::move(tickedFiles));
   } else if (std::any_of(tickedFiles.begin(), tickedFiles.end(),
                          [this](const TfileExt& f) { return !typeModel_->isChecked(f.Type); })) {
     const int answer = services_.prompter->choose(
@@ -948,6 +1037,24 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   // come together again, and are named and reported by where they lie on the disk.
   const FoundPlace place = foundPlace();
   if (freeSpace_ && freeSpace_->Stream()) reader = freeSpace_->StreamOver(std::move(reader));
+  // Found files that are the same bytes as a deleted file named were listed by its name
+  // alone, and are not saved twice; the named ones are read from the disk itself.
+  if (const std::vector<UndeletedFile>* named = freeSpace_ ? freeSpace_->Undeleted() : nullptr;
+      named && !named->empty())
+    work = WithoutUndeleted(work, place, *named, freeSpace_->Layout());
+  std::vector<NamedFile> namedWork;
+  for (const UndeletedFile& f : tickedNamed)
+    namedWork.push_back({f.saved_path, f.entry.size, f.entry.runs, f.entry.content});
+  std::unique_ptr<SectorReader> disk;
+  if (!namedWork.empty()) {
+    disk = services_.table->Open(currentDisk_.DriveNumber(), &err);
+    if (!disk) {
+      services_.prompter->error(
+          this, QStringLiteral("Cannot read %1: %2.")
+                    .arg(driveName(currentDisk_.DriveNumber()), QString::fromStdString(err)));
+      return finishSave(then);
+    }
+  }
   setContentEnabled(false);
   // With real ends the folder also gets a recovery report of what was saved.
   ReportSource report;
@@ -966,8 +1073,9 @@ void TmainFrm::saveFlow(std::function<void()> then) {
   auto reportWork = lastScanOptions_.real_ends ? work : std::vector<std::vector<TfileExt>>{};
   processFrm_->startCopy(
       std::move(reader), std::move(work), folder, options_.MaxSizeOfRecoverMB, source,
-      [this, then, folder, report, place, search = freeSpace_,
-       reportWork = std::move(reportWork)](const TprocessFrm::Outcome& outcome) mutable {
+      [this, then, folder, report, place, search = freeSpace_, reportWork = std::move(reportWork),
+       reportNamed = report.real_ends ? tickedNamed : std::vector<UndeletedFile>{}](
+          const TprocessFrm::Outcome& outcome) mutable {
         QString text = TprocessFrm::summary(outcome, folder);
         if (report.real_ends) {
           report.end_time = std::chrono::system_clock::now();
@@ -975,7 +1083,7 @@ void TmainFrm::saveFlow(std::function<void()> then) {
           // From the free space, each file also names the file system it lies in.
           const FreeSpaceLayout* layout = search && search->Stream() ? &search->Layout() : nullptr;
           if (!WriteRecoveryReport(folder.toStdString(), report, reportWork, outcome.totals.written,
-                                   &err, place, layout))
+                                   &err, place, layout, reportNamed))
             text += QStringLiteral("\nThe recovery report could not be written: %1.")
                         .arg(QString::fromStdString(err));
           else
@@ -994,7 +1102,7 @@ void TmainFrm::saveFlow(std::function<void()> then) {
         lblScanNote->setToolTip(text);
         finishSave(then);
       },
-      place);
+      place, std::move(namedWork), std::move(disk));
 }
 
 void TmainFrm::setContentEnabled(bool on) {
@@ -1102,7 +1210,7 @@ void TmainFrm::viewChosenDrive() {
 void TmainFrm::viewFoundFile(int row) {
   if (!viewerFrm_ || row < 0 || row >= foundModel_->rowCount()) return;
   viewerFrm_->setDrive(currentDisk_.DriveNumber());
-  viewerFrm_->openAt(foundModel_->place().DiskLBA(foundModel_->file(row).LBA));
+  viewerFrm_->openAt(foundModel_->diskLBA(row));
 }
 
 void TmainFrm::closeEvent(QCloseEvent* event) {

@@ -16,9 +16,11 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 class FileTypeModel;
@@ -231,6 +233,12 @@ class TmainFrm final : public QWidget {
   void countsChanged();
   /// Says which file systems were found and are searched.
   void freeSpaceFound();
+  /// Lists the deleted files the file systems name, checked, in the rows of their kinds.
+  void deletedFilesChecked();
+  /// The line under the figures: the file systems searched and the deleted files named.
+  void showFreeSpace();
+  /// The found files of catalogue row `row`, less those listed by a deleted file's name.
+  [[nodiscard]] std::vector<TfileExt> listedFiles(int row) const;
   /// Where the sectors of the files listed lie on the disk.
   [[nodiscard]] FoundPlace foundPlace() const;
   /// The scan's speed, time so far and time left, under the lists.
@@ -248,6 +256,15 @@ class TmainFrm final : public QWidget {
   std::shared_ptr<FoundTypeRows> rows_;
   /// Kept with the found list when it comes from the free space, until a new scan.
   std::shared_ptr<FreeSpaceSearch> freeSpace_;
+  /// The deleted files named by the file systems of `freeSpace_`, once listed: how many of
+  /// each kind (the other files' row last), and the disk bytes where those saved by default
+  /// start, whose found files are the same bytes and listed by the name alone.
+  const FreeSpaceSearch* namedFrom_ = nullptr;
+  std::array<qulonglong, kFileTypeCount + 1> namedCount_{};
+  std::set<std::uint64_t> sameBytes_;
+  /// Per type, the found files looked at for `sameBytes_` so far, and those among them.
+  std::array<std::size_t, kFileTypeCount> carvedSeen_{};
+  std::array<qulonglong, kFileTypeCount> carvedHidden_{};
   std::atomic<bool> pause_{false};
   /// What the window told after the last save.
   QString lastSaveSummary_;

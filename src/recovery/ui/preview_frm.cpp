@@ -55,17 +55,51 @@ TpreviewFrm::TpreviewFrm(QWidget* owner) : QWidget(owner, Qt::Tool) {
 
 void TpreviewFrm::showFile(const DriveTable& table, int drive, const TfileExt& file,
                            const std::shared_ptr<const FreeSpaceSearch>& freeSpace) {
-  const std::uint64_t generation = ++generation_;
   // A file of the free space is named by its disk sector and read through the stream of
   // free runs it was found in, so that its pieces come together again.
   const bool inFreeSpace = freeSpace && freeSpace->Stream();
   const QString name =
       QString::fromStdString(inFreeSpace ? freeSpace->Place().FileName(file) : file.FileName());
+  readAndShow(
+      name, table, drive,
+      [&](std::unique_ptr<SectorReader> disk) {
+        return inFreeSpace ? freeSpace->StreamOver(std::move(disk)) : std::move(disk);
+      },
+      file.LBA * 512, file.Size, PreviewKindOf(file));
+}
+
+void TpreviewFrm::showNamed(const DriveTable& table, int drive, const UndeletedFile& file) {
+  std::string path = file.entry.path;
+  for (char& ch : path)
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '_';
+  if (file.entry.size == 0) {  // a size of 0 would read as a size not known
+    ++generation_;
+    lblName->setText(QString::fromStdString(path));
+    mmText->setPlainText(QStringLiteral("The file is empty."));
+    pages_->setCurrentWidget(mmText);
+    placeBesideOwner();
+    QWidget::show();
+    emit previewShown();
+    return;
+  }
+  readAndShow(
+      QString::fromStdString(path), table, drive,
+      [&](std::unique_ptr<SectorReader> disk) {
+        return FreeSpaceSearch::FileOver(std::move(disk), file);
+      },
+      0, file.entry.size, PreviewKindOfType(file.type));
+}
+
+void TpreviewFrm::readAndShow(
+    const QString& name, const DriveTable& table, int drive,
+    const std::function<std::unique_ptr<SectorReader>(std::unique_ptr<SectorReader>)>& over,
+    std::uint64_t offset, std::uint64_t size, PreviewKind kind) {
+  const std::uint64_t generation = ++generation_;
   lblName->setText(name);
   mmText->setPlainText(QStringLiteral("Reading..."));
   pages_->setCurrentWidget(mmText);
   placeBesideOwner();
-  show();
+  QWidget::show();
   std::string err;
   std::unique_ptr<SectorReader> disk = table.Open(drive, &err);
   if (!disk) {
@@ -74,16 +108,14 @@ void TpreviewFrm::showFile(const DriveTable& table, int drive, const TfileExt& f
     emit previewShown();
     return;
   }
-  std::shared_ptr<SectorReader> reader =
-      inFreeSpace ? freeSpace->StreamOver(std::move(disk)) : std::move(disk);
+  std::shared_ptr<SectorReader> reader = over(std::move(disk));
   // The thread owns what it reads from; the window may be gone when it is done.
   QPointer<TpreviewFrm> self(this);
-  std::thread([self, generation, reader, file, name] {
+  std::thread([self, generation, reader, offset, size, kind, name] {
     Result result;
     result.name = name;
     std::string error;
-    const std::vector<std::uint8_t> bytes = ReadPreviewBytes(*reader, file, &error);
-    const PreviewKind kind = PreviewKindOf(file);
+    const std::vector<std::uint8_t> bytes = ReadPreviewBytes(*reader, offset, size, kind, &error);
     if (kind == PreviewKind::kPicture && !bytes.empty()) {
       QByteArray data(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));

@@ -116,8 +116,10 @@ void TprocessFrm::closeEvent(QCloseEvent* event) {
 void TprocessFrm::startCopy(std::unique_ptr<SectorReader> reader,
                             std::vector<std::vector<TfileExt>> work, const QString& folder,
                             std::uint32_t maxSizeMB, const SourceIdentity& source,
-                            std::function<void(const Outcome&)> done, const FoundPlace& place) {
+                            std::function<void(const Outcome&)> done, const FoundPlace& place,
+                            std::vector<NamedFile> named, std::unique_ptr<SectorReader> disk) {
   reader_ = std::move(reader);
+  disk_ = std::move(disk);
   done_ = std::move(done);
   cancel_ = std::make_unique<CancelToken>();
   saver_ =
@@ -128,10 +130,10 @@ void TprocessFrm::startCopy(std::unique_ptr<SectorReader> reader,
   lblProgress->setText(QStringLiteral("File name : "));
   lblBytes->clear();
   show();
-  thread_ = std::thread([this, work = std::move(work)] {
+  thread_ = std::thread([this, work = std::move(work), named = std::move(named)] {
     Outcome outcome;
     try {
-      outcome.totals = saver_->Save(work);
+      outcome.totals = saver_->Save(work, named, disk_.get());
     } catch (const SaveError& e) {
       outcome.failed = true;
       outcome.message = QString::fromStdString(e.what());
@@ -154,6 +156,7 @@ void TprocessFrm::finished(const Outcome& outcome) {
   saver_.reset();
   cancel_.reset();
   reader_.reset();
+  disk_.reset();
   hide();
   auto done = std::move(done_);
   if (done) done(outcome);

@@ -36,10 +36,12 @@ class TprocessFrm final : public QDialog {
   /// `folder`, each file cut to `maxSizeMB`; `source` is the disk or image read, never
   /// written. The save has a stop request of its own. `done` runs on the window's thread
   /// when the save has ended, on every road. When `reader` is a stream of the disk's free
-  /// space, `place` names the files by where they lie on the disk.
+  /// space, `place` names the files by where they lie on the disk. `named` (deleted files
+  /// under the paths their file systems give) are saved after `work`, read from `disk`.
   void startCopy(std::unique_ptr<SectorReader> reader, std::vector<std::vector<TfileExt>> work,
                  const QString& folder, std::uint32_t maxSizeMB, const SourceIdentity& source,
-                 std::function<void(const Outcome&)> done, const FoundPlace& place = {});
+                 std::function<void(const Outcome&)> done, const FoundPlace& place = {},
+                 std::vector<NamedFile> named = {}, std::unique_ptr<SectorReader> disk = {});
   [[nodiscard]] bool isCopying() const { return thread_.joinable(); }
 
   [[nodiscard]] std::size_t AmountOfFile() const { return amount_; }
@@ -71,6 +73,7 @@ class TprocessFrm final : public QDialog {
 
   std::unique_ptr<Bridge> bridge_;
   std::unique_ptr<SectorReader> reader_;
+  std::unique_ptr<SectorReader> disk_;  ///< the named files' disk, when `reader_` is a stream
   std::unique_ptr<CancelToken> cancel_;
   std::unique_ptr<FileSaver> saver_;
   std::thread thread_;

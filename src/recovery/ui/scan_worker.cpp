@@ -32,6 +32,9 @@ class ScanWorker::Bridge final : public ScanObserver {
   void FreeSpaceFound() {
     Post([&] { emit worker_.freeSpaceFound(); });
   }
+  void DeletedFilesChecked() {
+    Post([&] { emit worker_.deletedFilesChecked(); });
+  }
   void ScanStarted(std::uint64_t total) override {
     Post([&] {
       worker_.total_.store(total);
@@ -100,10 +103,12 @@ qulonglong ScanWorker::rowCount(int row) const {
 
 namespace {
 
-/// Opens the drive, finds the free space of its file systems and scans that as one disk.
+/// Opens the drive, finds the free space of its file systems, checks the deleted files they
+/// name and scans the free space as one disk. `found` and `checked` tell each step done.
 void ScanFreeSpace(const DriveTable& table, DiskInfo disk, FoundTypeRows& rows,
                    FreeSpaceSearch& search, const CancelToken& cancel, ScanObserver& observer,
-                   const std::function<void()>& found, const ScanOptions& options) {
+                   const std::function<void()>& found, const std::function<void()>& checked,
+                   const ScanOptions& options) {
   std::string err;
   auto reader = table.Open(disk.DriveNumber(), &err);
   if (!reader) {
@@ -118,6 +123,8 @@ void ScanFreeSpace(const DriveTable& table, DiskInfo disk, FoundTypeRows& rows,
   // sector, as it would end any scan.
   search.Find(std::move(reader), cancel);
   found();
+  search.CheckDeleted(cancel);
+  checked();
   SectorReader& stream = *search.Stream();
   disk.SetSectorCount(stream.SectorCount());
   ScanDisk(stream, disk, rows, cancel, observer, options);
@@ -145,7 +152,8 @@ void ScanWorker::start(const DriveTable* table, const DiskInfo& disk,
       if (job->free_space)
         ScanFreeSpace(
             *table, job->disk, *job->rows, *job->free_space, job->cancel, *job->bridge,
-            [&] { job->bridge->FreeSpaceFound(); }, job->options);
+            [&] { job->bridge->FreeSpaceFound(); }, [&] { job->bridge->DeletedFilesChecked(); },
+            job->options);
       else
         ScanDrive(*table, job->disk, *job->rows, job->cancel, *job->bridge, job->options);
     } catch (const std::exception& e) {

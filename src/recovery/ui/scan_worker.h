@@ -23,7 +23,8 @@ class ScanWorker final : public QObject {
 
   /// Starts scanning `disk` of `table` into `rows`; `table` must outlive the scan. With
   /// `freeSpace`, only the free space of the disk's file systems is scanned: it is found
-  /// first, on the scan's thread, and `freeSpace` keeps it.
+  /// first, on the scan's thread, then the deleted files they name are checked, and
+  /// `freeSpace` keeps both.
   void start(const DriveTable* table, const DiskInfo& disk, std::shared_ptr<FoundTypeRows> rows,
              const ScanOptions& options = {}, std::shared_ptr<FreeSpaceSearch> freeSpace = {});
   [[nodiscard]] bool isRunning() const { return thread_.joinable(); }
@@ -40,6 +41,8 @@ class ScanWorker final : public QObject {
  signals:
   /// The free space to scan is laid out: read it from the search given to start.
   void freeSpaceFound();
+  /// The deleted files the file systems name are checked: read them from the same search.
+  void deletedFilesChecked();
   void scanStarted(qulonglong totalSectors);
   void currentSector(qulonglong lba);
   void chunkDone(qulonglong chunk, qulonglong chunks);

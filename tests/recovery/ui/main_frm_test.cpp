@@ -10,6 +10,7 @@
 #include "recovery/ui/prompter.h"
 #include "recovery/ui/qt_options_store.h"
 #include "recovery/ui/settings_frm.h"
+#include "recovery/undelete.h"
 #include "skin/ez_rgn_btn.h"
 #include "skin/hs_skin_btn.h"
 #include "support/failing_disk.h"
@@ -813,23 +814,38 @@ std::string CommandOutput(const std::string& command) {
 }
 
 /// The sample's files written into the holes between files in use of a FAT32 disk and deleted:
-/// searching only the free space, the window lists them by their disk sectors as the command
-/// line does, shows them from there, and saves every one of them whole; searching the whole
-/// disk, as the command line does without the option.
-TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFilesByTheirDiskSectors) {
+/// searching only the free space, the window lists what the command line lists, the found
+/// files by their disk sectors and the deleted files the file system names by their names,
+/// each once; it shows them from the disk and saves every one of them whole, the named ones
+/// under undeleted/fat32/, but not one whose blocks other files hold until it is ticked.
+/// Searching the whole disk, as the command line does without the option.
+TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFoundAndNamedFiles) {
   const std::string sample = dir_ / "sample", files = dir_ / "files", image = dir_ / "fat32.img";
   const std::string make = "bash " TRAWLEX_SOURCE_DIR "/scripts/make_sample_image.sh " + sample +
                            " >/dev/null 2>&1 && bash " TRAWLEX_SOURCE_DIR
                            "/tests/support/make_fragmented_fs.sh fat32 " +
                            image + " " + files + " " + sample + "/files >/dev/null 2>&1";
   if (std::system(make.c_str()) != 0) GTEST_SKIP() << "cannot make a FAT32 image here";
-  std::vector<std::vector<std::uint8_t>> originals;
-  for (const auto& e : fs::directory_iterator(files)) originals.push_back(ReadWholeFile(e.path()));
+  std::map<std::string, std::vector<std::uint8_t>> originals;
+  for (const auto& e : fs::directory_iterator(files))
+    originals[e.path().filename().string()] = ReadWholeFile(e.path());
   table_.RegisterImage(image);
   Open(table_);
   frm_->SetRealEnds(true);
   std::map<bool, std::size_t> whole;  // originals saved byte for byte
   std::string pictureAt;              // the disk sector of the picture in pieces
+  auto* model = frm_->foundFilesModel();
+  auto text = [model](int row, int column) {
+    return model->data(model->index(row, column), Qt::DisplayRole).toString().toStdString();
+  };
+  /// Every regular file under `folder`, by its path there.
+  auto savedUnder = [](const std::string& folder) {
+    std::map<std::string, std::vector<std::uint8_t>> saved;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+      if (e.is_regular_file())
+        saved[fs::relative(e.path(), folder).string()] = ReadWholeFile(e.path());
+    return saved;
+  };
   for (const bool freeSpace : {false, true}) {
     SCOPED_TRACE(freeSpace ? "free space" : "whole disk");
     frm_->SetFreeSpaceOnly(freeSpace);
@@ -842,17 +858,29 @@ TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFilesByTheirDiskSectors) {
           << frm_->lblFreeSpace->text().toStdString();
     }
 
-    // Sector and name of every file listed, against the command line's. The command line
-    // lists a found file that starts where a deleted file its file system names starts by
-    // that name: such a file is listed here at the same sector.
-    auto* model = frm_->foundFilesModel();
-    auto text = [model](int row, int column) {
-      return model->data(model->index(row, column), Qt::DisplayRole).toString().toStdString();
-    };
-    std::set<std::string> listed, carved, named;
-    for (int row = 0; row < kFileTypeCount; ++row) {
+    // Sector and name of every file listed, in every row, against the command line's.
+    std::multiset<std::string> listed, printed;
+    std::set<std::string> named;  // the deleted files by their names
+    std::string marked;           // one left unticked: other files hold its blocks
+    EXPECT_EQ(frm_->fileTypeModel()->rowCount(), kFileTypeCount + (freeSpace ? 1 : 0));
+    for (int row = 0; row < frm_->fileTypeModel()->rowCount(); ++row) {
       OpenTypeRow(row);
-      for (int i = 0; i < model->rowCount(); ++i) listed.insert(text(i, 2) + "\t" + text(i, 0));
+      EXPECT_EQ(frm_->fileTypeModel()->count(row), static_cast<qulonglong>(model->rowCount()));
+      for (int i = 0; i < model->rowCount(); ++i) {
+        listed.insert(text(i, 2) + "\t" + text(i, 0));
+        if (!model->isNamed(i)) continue;
+        named.insert(text(i, 0));
+        EXPECT_EQ(model->isChecked(i), model->namedFile(i).SavedByDefault()) << text(i, 0);
+        EXPECT_EQ(text(i, 3), UndeleteCheckName(model->namedFile(i).check));
+        if (text(i, 3) == "overwritten") {
+          marked = text(i, 0);
+          EXPECT_EQ(row, kOtherFilesRow);
+          EXPECT_TRUE(model->data(model->index(i, 0), Qt::ForegroundRole).isValid());
+          EXPECT_TRUE(model->data(model->index(i, 0), Qt::ToolTipRole)
+                          .toString()
+                          .contains(QStringLiteral("(overwritten)")));
+        }
+      }
     }
     std::istringstream tsv(CommandOutput(std::string(TRAWLEX_BINARY) + " scan " + image +
                                          " --real-ends --format tsv" +
@@ -862,22 +890,29 @@ TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFilesByTheirDiskSectors) {
     while (std::getline(tsv, line)) {
       std::istringstream cells(line);
       for (std::string* cell : {&lba, &size, &type, &name}) std::getline(cells, *cell, '\t');
-      if (line.find("\tundeleted\t") != std::string::npos)
-        named.insert(lba);
-      else
-        carved.insert(lba + "\t" + name);
+      printed.insert(lba + "\t" + name);
     }
     EXPECT_GE(listed.size(), originals.size());
-    EXPECT_TRUE(std::includes(listed.begin(), listed.end(), carved.begin(), carved.end()));
-    for (const std::string& file : listed)
-      EXPECT_TRUE(carved.count(file) || named.count(file.substr(0, file.find('\t')))) << file;
+    EXPECT_EQ(listed, printed);
     EXPECT_EQ(named.empty(), !freeSpace);
 
     if (freeSpace) {
-      // The picture in pieces: the viewer opens at its disk sector and the preview puts it
-      // together as the original would show.
+      EXPECT_EQ(marked, "_31.bin");
+      // The name filter and the sort take the names as they take the found files'.
+      OpenTypeRow(kOtherFilesRow);
+      frm_->edNameFilter->setText(QStringLiteral("_35"));
+      ASSERT_EQ(model->rowCount(), 1);
+      EXPECT_EQ(text(0, 0), "_35.bin");
+      frm_->edNameFilter->clear();
+      frm_->lvFound->sortByColumn(0, Qt::DescendingOrder);
+      EXPECT_EQ(text(0, 0), "_39.bin");
+      frm_->lvFound->sortByColumn(2, Qt::AscendingOrder);
+      EXPECT_EQ(text(0, 0), "_31.bin");
+      // The picture in pieces, listed by its name: the viewer opens at its disk sector and
+      // the preview puts it together as the original would show.
       OpenTypeRow("JPG");
       ASSERT_EQ(model->rowCount(), 1);
+      EXPECT_EQ(text(0, 0), "_arbour.jpg");  // FAT keeps no first letter of a deleted name
       pictureAt = text(0, 2);
       frm_->viewFoundFile(0);
       EXPECT_EQ(viewer_->edStartLBA->text().toStdString(), text(0, 2));
@@ -897,15 +932,37 @@ TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFilesByTheirDiskSectors) {
     const std::string out = dir_ / (freeSpace ? "free" : "whole");
     fs::create_directories(out);
     SaveInto(out);
-    std::vector<std::vector<std::uint8_t>> saved;
-    for (const std::string& name : Saved(out)) {
-      EXPECT_TRUE(name == "report.xml" ||
-                  listed.count(name.substr(5, name.find('.') - 5) + "\t" + name))
-          << name;
-      saved.push_back(ReadWholeFile(out + "/" + name));
+    const auto saved = savedUnder(out);
+    for (const auto& [path, bytes] : saved) {
+      const bool byName = path.rfind("undeleted/fat32/", 0) == 0;
+      EXPECT_TRUE(path == "report.xml" ||
+                  (byName ? named.count(path.substr(16)) > 0
+                          : listed.count(path.substr(5, path.find('.') - 5) + "\t" + path) > 0))
+          << path;
     }
-    for (const auto& original : originals)
-      whole[freeSpace] += std::find(saved.begin(), saved.end(), original) != saved.end();
+    for (const auto& [fileName, bytes] : originals) {
+      whole[freeSpace] += std::any_of(saved.begin(), saved.end(),
+                                      [&](const auto& file) { return file.second == bytes; });
+      if (!freeSpace) continue;
+      // Each deleted file by its name, as FAT keeps it, its bytes the original's.
+      auto byName = saved.find("undeleted/fat32/" + fileName);
+      if (byName == saved.end()) byName = saved.find("undeleted/fat32/_" + fileName.substr(1));
+      EXPECT_TRUE(byName != saved.end() && byName->second == bytes) << fileName;
+    }
+    EXPECT_EQ(saved.count("undeleted/fat32/" + marked), 0U);
+
+    if (freeSpace) {
+      // Ticked by itself, the greyed one is saved too, alone.
+      frm_->btnSelectNoneClick();
+      OpenTypeRow(kOtherFilesRow);
+      for (int i = 0; i < model->rowCount(); ++i)
+        if (text(i, 0) == marked)
+          model->setData(model->index(i, 0), Qt::Checked, Qt::CheckStateRole);
+      fs::create_directories(dir_ / "marked");
+      SaveInto(dir_ / "marked");
+      EXPECT_EQ(savedUnder(dir_ / "marked").count("undeleted/fat32/" + marked), 1U);
+      EXPECT_EQ(savedUnder(dir_ / "marked").size(), 2U);  // and the report
+    }
   }
   EXPECT_EQ(whole[true], originals.size());
   EXPECT_LT(whole[false], whole[true]);
@@ -915,6 +972,7 @@ TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFilesByTheirDiskSectors) {
   EXPECT_NE(report.find("img_offset=\"" + std::to_string(std::stoull(pictureAt) * 512) + "\""),
             std::string::npos);
   EXPECT_NE(report.find("file_system=\"fat32\""), std::string::npos);
+  EXPECT_NE(report.find("undeleted/fat32/_arbour.jpg"), std::string::npos);
 }
 
 /// Takes the addresses the window asks the desktop to open.
