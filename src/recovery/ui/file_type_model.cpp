@@ -11,7 +11,7 @@ int FileTypeModel::columnCount(const QModelIndex& parent) const {
 QString FileTypeModel::caption(int row) const {
   const QString name =
       row == kOtherFilesRow
-          ? QStringLiteral("Other by name")
+          ? QStringLiteral("Other")
           : QString::fromLatin1(FileTypeTag(row).data(), static_cast<int>(FileTypeTag(row).size()));
   const qulonglong n = counts_[static_cast<std::size_t>(row)];
   return n == 0 ? name : QStringLiteral("%1 (%2)").arg(name).arg(n);

@@ -6,8 +6,8 @@
 
 #include <array>
 
-/// The row after the catalogue's: deleted files named by their file systems whose bytes are
-/// of no kind the catalogue knows. Shown only while there are such files.
+/// The row after the catalogue's, "Other": deleted files named by their file systems whose
+/// bytes are of no kind the catalogue knows. Shown only while there are such files.
 inline constexpr int kOtherFilesRow = kFileTypeCount;
 
 /// The rows of the file-type list: one per catalogue entry, captioned with the type and,

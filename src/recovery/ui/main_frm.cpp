@@ -927,7 +927,11 @@ void TmainFrm::lvSelectedFileTypeClick() {
   // Size, LBA (ten digits) and End keep their widths; Name has the rest.
   lvFound->setColumnWidth(1, 80);
   lvFound->setColumnWidth(2, 90);
-  if (foundModel_->columnCount() > 3) lvFound->setColumnWidth(3, 64);
+  // End also holds the checks of deleted files named, the longest of them "overwritten".
+  if (foundModel_->columnCount() > 3)
+    lvFound->setColumnWidth(
+        3, namedFrom_ ? lvFound->fontMetrics().horizontalAdvance(QStringLiteral("overwritten")) + 14
+                      : 64);
   QApplication::restoreOverrideCursor();
   lblFoundFile->setText(QString::number(foundModel_->rowCount()));
 }
