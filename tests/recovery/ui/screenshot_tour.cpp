@@ -252,7 +252,7 @@ int main(int argc, char** argv) {
   }
 
   // Only the free space of the FAT32 disk searched, with real ends: the file system under the
-  // figures, and the picture that lies in pieces listed by its disk sector.
+  // figures, and the picture that lies in pieces listed by the name its file system gives it.
   if (fragmented) {
     frm.SetRealEnds(true);
     frm.SetFreeSpaceOnly(true);
@@ -265,6 +265,12 @@ int main(int argc, char** argv) {
     frm.lvSelectedFileTypeClick();
     frm.lvSelectedFileType->scrollTo(frm.lvSelectedFileType->currentIndex());
     Save(&frm, out + QStringLiteral("/main-free-space.png"));
+    // The deleted files of no kind known, by their names: one greyed, since another deleted
+    // file that passed its checks now fills its blocks.
+    frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(kOtherFilesRow, 0));
+    frm.lvSelectedFileTypeClick();
+    frm.lvSelectedFileType->scrollTo(frm.lvSelectedFileType->currentIndex());
+    Save(&frm, out + QStringLiteral("/main-free-space-named.png"));
   }
   return 0;
 }
