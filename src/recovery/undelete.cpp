@@ -249,8 +249,10 @@ std::vector<UndeletedFile> CheckDeletedFiles(SectorReader& disk, const FreeSpace
       f.check = UndeleteCheck::kPartial;
     else if (entry.in_use)
       f.check = UndeleteCheck::kInUse;
-    else if (!cancel.Cancelled())
+    else
       f.check = CheckBytes(disk, entry, f.type, cancel);
+    // A stop lists only what was checked whole: an unchecked file would be saved by default.
+    if (cancel.Cancelled()) break;
     files.push_back(std::move(f));
   }
 

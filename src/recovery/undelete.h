@@ -46,7 +46,7 @@ struct UndeletedFile {
 /// whether their structure ends within their size, whether their blocks are still free.
 /// Entries that are the same bytes under two names are listed once (the name that matches
 /// the kind wins), and an entry that did not pass whose blocks another entry that passed now
-/// holds is marked overwritten. A stopped check leaves the rest unchecked.
+/// holds is marked overwritten. A stopped check lists only the files checked before the stop.
 [[nodiscard]] std::vector<UndeletedFile> CheckDeletedFiles(SectorReader& disk,
                                                            const FreeSpaceLayout& layout,
                                                            const CancelToken& cancel);

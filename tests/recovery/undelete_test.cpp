@@ -97,6 +97,9 @@ TEST(Undelete, EntriesAreJudgedByTheirBytesAndBlocks) {
       {"undeleted/fat32/__/__/small.txt", "unchecked"}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(found[0].type, FindFileType("PNG"));
+  CancelToken stopped;  // a stopped check leaves nothing unchecked to be saved by default
+  stopped.Cancel();
+  EXPECT_TRUE(CheckDeletedFiles(disk, layout, stopped).empty());
 
   // The found file where the picture starts is saved once: by its name.
   const std::vector<std::vector<TfileExt>> work = {
