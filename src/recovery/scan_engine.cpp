@@ -640,18 +640,25 @@ ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
   return summary;
 }
 
-ScanSummary ScanDrive(const DriveTable& table, DiskInfo& disk, FoundTypeRows& rows,
-                      const CancelToken& cancel, ScanObserver& observer,
-                      const ScanOptions& options) {
+std::unique_ptr<SectorReader> OpenDriveForScan(const DriveTable& table, const DiskInfo& disk,
+                                               ScanObserver& observer, ScanSummary* failed) {
   std::string err;
   auto reader = table.Open(disk.DriveNumber(), &err);
   if (!reader) {
-    ScanSummary summary;
-    summary.reason = ScanEnd::kCannotOpen;
-    summary.error = err;
-    summary.total_sectors = disk.SectorCount();
-    observer.ScanEnded(summary);
-    return summary;
+    *failed = {};
+    failed->reason = ScanEnd::kCannotOpen;
+    failed->error = err;
+    failed->total_sectors = disk.SectorCount();
+    observer.ScanEnded(*failed);
   }
+  return reader;
+}
+
+ScanSummary ScanDrive(const DriveTable& table, DiskInfo& disk, FoundTypeRows& rows,
+                      const CancelToken& cancel, ScanObserver& observer,
+                      const ScanOptions& options) {
+  ScanSummary summary;
+  auto reader = OpenDriveForScan(table, disk, observer, &summary);
+  if (!reader) return summary;
   return ScanDisk(*reader, disk, rows, cancel, observer, options);
 }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 /// Sectors per scan chunk: one 1 MiB read.
@@ -79,6 +80,12 @@ struct ScanOptions {
 ScanSummary ScanDisk(SectorReader& reader, DiskInfo& disk, FoundTypeRows& rows,
                      const CancelToken& cancel, ScanObserver& observer,
                      const ScanOptions& options = {});
+
+/// Opens drive `disk.DriveNumber()` of `table` for a scan. A drive that cannot be opened ends
+/// the scan at once: `observer` is told it ended with kCannotOpen and the reason, which
+/// `*failed` holds too, and null is returned.
+std::unique_ptr<SectorReader> OpenDriveForScan(const DriveTable& table, const DiskInfo& disk,
+                                               ScanObserver& observer, ScanSummary* failed);
 
 /// Opens drive `disk.DriveNumber()` of `table` and scans it; a drive that cannot be
 /// opened ends the scan at once with kCannotOpen and the reason.

@@ -30,6 +30,24 @@ std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
 }
 
 /// Runs each corpus script into its own folder and reads the files its manifest names.
+/// The files a scan with real ends finds on `disk`, by start sector; the scan must complete.
+std::map<std::uint64_t, TfileExt> ScanWithRealEnds(std::vector<std::uint8_t> disk, int workers) {
+  MemorySectorReader reader(std::move(disk));
+  DiskInfo info;
+  info.SetSectorCount(reader.SectorCount());
+  FoundTypeRows rows;
+  CancelToken cancel;
+  ScanObserver quiet;
+  ScanOptions options;
+  options.real_ends = true;
+  options.workers = workers;
+  EXPECT_EQ(ScanDisk(reader, info, rows, cancel, quiet, options).reason, ScanEnd::kCompleted);
+  std::map<std::uint64_t, TfileExt> found;
+  for (int k = 0; k < FoundTypeRows::size(); ++k)
+    for (const TfileExt& f : rows[k].Files()) found[f.LBA] = f;
+  return found;
+}
+
 std::vector<RealFile> MakeCorpus(const TempDir& dir, std::string* problem) {
   std::vector<RealFile> files;
   for (const char* script : {TRAWLEX_MEDIA_FILES_SCRIPT, TRAWLEX_DOCUMENT_FILES_SCRIPT}) {
@@ -104,21 +122,7 @@ TEST(RealEnds, RealFilesAmongRandomBytesComeBackWhole) {
       plant(file, file.bytes.size(), EndReason::kFormat, std::exchange(gap, false));
   garbage(64);
 
-  MemorySectorReader reader(disk);
-  DiskInfo info;
-  info.SetSectorCount(reader.SectorCount());
-  FoundTypeRows rows;
-  CancelToken cancel;
-  ScanObserver quiet;
-  ScanOptions options;
-  options.real_ends = true;
-  options.workers = 2;
-  const ScanSummary summary = ScanDisk(reader, info, rows, cancel, quiet, options);
-  ASSERT_EQ(summary.reason, ScanEnd::kCompleted);
-
-  std::map<std::uint64_t, TfileExt> found;
-  for (int k = 0; k < FoundTypeRows::size(); ++k)
-    for (const TfileExt& f : rows[k].Files()) found[f.LBA] = f;
+  const std::map<std::uint64_t, TfileExt> found = ScanWithRealEnds(disk, 2);
   std::size_t broken = 0, halves = 0;
   for (const Planted& p : planted) {
     halves += p.expected == EndReason::kBroken;
@@ -173,18 +177,7 @@ TEST(RealEnds, AFileEndingInsideAnOpenOneKeepsItsOwnEnd) {
     std::copy(photo.begin(), photo.end(), disk.begin() + std::ptrdiff_t(lba * 512));
   disk.resize((tiff_size / 512 + 64) * 512);
 
-  MemorySectorReader reader(disk);
-  DiskInfo info;
-  info.SetSectorCount(reader.SectorCount());
-  FoundTypeRows rows;
-  CancelToken cancel;
-  ScanObserver quiet;
-  ScanOptions options;
-  options.real_ends = true;
-  ASSERT_EQ(ScanDisk(reader, info, rows, cancel, quiet, options).reason, ScanEnd::kCompleted);
-  std::map<std::uint64_t, TfileExt> found;
-  for (int k = 0; k < FoundTypeRows::size(); ++k)
-    for (const TfileExt& f : rows[k].Files()) found[f.LBA] = f;
+  std::map<std::uint64_t, TfileExt> found = ScanWithRealEnds(disk, 0);
   const std::pair<std::uint64_t, std::size_t> expected[] = {
       {0, tiff_size}, {8, photo.size()}, {later, photo.size()}};
   for (const auto& [lba, size] : expected) {

@@ -109,16 +109,9 @@ void ScanFreeSpace(const DriveTable& table, DiskInfo disk, FoundTypeRows& rows,
                    FreeSpaceSearch& search, const CancelToken& cancel, ScanObserver& observer,
                    const std::function<void()>& found, const std::function<void()>& checked,
                    const ScanOptions& options) {
-  std::string err;
-  auto reader = table.Open(disk.DriveNumber(), &err);
-  if (!reader) {
-    ScanSummary summary;
-    summary.reason = ScanEnd::kCannotOpen;
-    summary.error = err;
-    summary.total_sectors = disk.SectorCount();
-    observer.ScanEnded(summary);
-    return;
-  }
+  ScanSummary failed;
+  auto reader = OpenDriveForScan(table, disk, observer, &failed);
+  if (!reader) return;
   // A stop or a lost disk while the file systems are read ends the scan before its first
   // sector, as it would end any scan.
   search.Find(std::move(reader), cancel);
