@@ -134,6 +134,13 @@ const char* EndName(ScanEnd end) {
   }
 }
 
+/// A file system's path for a line of output: control characters (tabs, line ends) as '_'.
+std::string PrintablePath(std::string path) {
+  for (char& ch : path)
+    if (static_cast<unsigned char>(ch) < 0x20) ch = '_';
+  return path;
+}
+
 /// Writes the found files of `scan --format tsv|json` as the scan closes them, in disk
 /// order, so that no list of them is built for the output. The retry passes over the
 /// sectors skipped after read errors may size again the files that end near them, so a
@@ -153,8 +160,7 @@ class RecordStream {
   void SetUndeleted(const std::vector<UndeletedFile>* undeleted, const FreeSpaceLayout* layout) {
     undeleted_ = undeleted;
     layout_ = layout;
-    for (const UndeletedFile& f : *undeleted)
-      if (f.SavedByDefault() && !f.entry.runs.empty()) same_bytes_.insert(f.DiskOffset(*layout));
+    same_bytes_ = UndeletedStarts(*undeleted, *layout);
   }
 
   void Begin() {
@@ -290,9 +296,7 @@ class RecordStream {
     const std::string type = f.type >= 0 ? std::string(FileTypeTag(f.type)) : "-";
     const std::string check(UndeleteCheckName(f.check));
     if (format_ == "tsv") {
-      std::string path = f.entry.path;  // tabs and line ends would break the row
-      for (char& ch : path)
-        if (static_cast<unsigned char>(ch) < 0x20) ch = '_';
+      const std::string path = PrintablePath(f.entry.path);  // tabs would break the row
       std::printf("%llu\t%llu\t%s\t%s", static_cast<unsigned long long>(lba),
                   static_cast<unsigned long long>(f.entry.size), type.c_str(), path.c_str());
       if (real_ends_) std::fputs("\tfile-system", stdout);
@@ -557,9 +561,7 @@ void PrintUndeleted(const ScanRun& run) {
   if (run.undeleted.empty()) return;
   std::printf("undeleted (%zu)\n", run.undeleted.size());
   for (const UndeletedFile& f : run.undeleted) {
-    std::string path = f.entry.path;
-    for (char& ch : path)
-      if (static_cast<unsigned char>(ch) < 0x20) ch = '_';
+    const std::string path = PrintablePath(f.entry.path);
     std::printf("  %-11s %12llu  %-7s %s\n", std::string(UndeleteCheckName(f.check)).c_str(),
                 static_cast<unsigned long long>(f.entry.size),
                 f.type >= 0 ? std::string(FileTypeTag(f.type)).c_str() : "-", path.c_str());

@@ -3,6 +3,7 @@
 #include "detect/file_catalogue.h"
 #include "detect/file_detect.h"
 #include "detect/format_table.h"
+#include "disk/memory_sector_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -55,28 +56,25 @@ int KindOfName(std::string_view path, bool any = false) {
 /// kept. False when the disk fails to give them.
 class EntryBytes {
  public:
-  EntryBytes(SectorReader& disk, const DeletedEntry& entry)
-      : entry_(entry), stream_(disk, entry.runs) {}
+  EntryBytes(SectorReader& disk, const DeletedEntry& entry) : size_(entry.size) {
+    if (entry.runs.empty())
+      bytes_ = std::make_unique<MemorySectorReader>(entry.content);
+    else
+      bytes_ = std::make_unique<MappedSectorReader>(disk, entry.runs);
+  }
 
   /// Up to `size` bytes from `offset` of the file; how many were read, -1 on a read error.
   long long Read(std::uint64_t offset, std::uint8_t* out, std::size_t size) {
-    if (offset >= entry_.size) return 0;
-    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, entry_.size - offset));
-    if (entry_.runs.empty()) {
-      const std::size_t have = entry_.content.size();
-      const std::size_t n =
-          offset < have ? std::min(size, have - static_cast<std::size_t>(offset)) : 0;
-      std::copy_n(entry_.content.begin() + static_cast<std::ptrdiff_t>(offset), n, out);
-      return static_cast<long long>(n);
-    }
-    const ReadResult got = stream_.ReadAt(offset, out, size);
+    if (offset >= size_) return 0;
+    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - offset));
+    const ReadResult got = bytes_->ReadAt(offset, out, size);
     if (got.bytes < size && got.error != 0) return -1;
     return static_cast<long long>(got.bytes);
   }
 
  private:
-  const DeletedEntry& entry_;
-  MappedSectorReader stream_;
+  std::uint64_t size_;
+  std::unique_ptr<SectorReader> bytes_;
 };
 
 /// A deleted file of kind `row` whose structure ends at byte `end`. Past its size it is cut
