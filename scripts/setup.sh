@@ -32,6 +32,11 @@ packages=(
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
   # file systems: their free space read through The Sleuth Kit; test images made by real tools
   libtsk-dev e2fsprogs fdisk ntfs-3g
+  # today's kinds of files: deflate for GZIP and ZIP members; the tools that make real ones
+  zlib1g-dev libheif-examples libavif-bin webp libimage-exiftool-perl p7zip-full xz-utils
+  gzip bzip2 zstd sqlite3 mkvtoolnix
+  # cards formatted as exFAT, for the corpus of today's kinds
+  exfat-fuse exfatprogs
 )
 
 missing=()

@@ -9,9 +9,11 @@
 #include <memory>
 
 int RunTypes() {
-  for (int i = 0; i < kFileTypeCount; ++i)
+  for (int i = 0; i < kFileTypeCount; ++i) {
+    if (i == kChainTypeCount) std::printf("with --real-ends also:\n");
     std::printf("%2d  %-8s %s\n", i, std::string(FileTypeTag(i)).c_str(),
-                std::string(kFileTypes[static_cast<std::size_t>(i)].description).c_str());
+                std::string(FileTypeDescription(i)).c_str());
+  }
   return kExitDone;
 }
 

@@ -602,7 +602,8 @@ int RunScanCommand(const ScanArgs& args) {
 
 namespace {
 
-bool ParseTypes(const std::string& list, std::vector<bool>& wanted, std::string* err) {
+bool ParseTypes(const std::string& list, bool real_ends, std::vector<bool>& wanted,
+                std::string* err) {
   std::fill(wanted.begin(), wanted.end(), false);
   std::stringstream in(list);
   std::string tag;
@@ -610,6 +611,10 @@ bool ParseTypes(const std::string& list, std::vector<bool>& wanted, std::string*
     const int row = FindFileType(tag);
     if (row < 0) {
       *err = "unknown file type '" + tag + "' (see trawlex types)";
+      return false;
+    }
+    if (row >= ListedTypeCount(real_ends)) {
+      *err = "file type '" + tag + "' is found only with --real-ends or --free-space";
       return false;
     }
     wanted[static_cast<std::size_t>(row)] = true;
@@ -692,7 +697,8 @@ int RunRecoverCommand(const RecoverArgs& args) {
     err =
         "'" + args.max_mb + "' is not a valid integer value (a whole number of MB, 0 for no limit)";
   if (err.empty() && out_dir.empty()) err = "name the folder to save into with -o DIR";
-  if (err.empty() && !args.types.empty()) ParseTypes(args.types, wanted, &err);
+  if (err.empty() && !args.types.empty())
+    ParseTypes(args.types, flags.real_ends || flags.free_space, wanted, &err);
   if (err.empty()) CheckSource(flags.source, &err);
   if (!err.empty()) {
     std::fprintf(stderr, "trawlex recover: %s\n", err.c_str());

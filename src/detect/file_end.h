@@ -42,6 +42,10 @@ class EndFinder {
   /// The bytes ran out (the disk ended, or the caller gives up): the final answer.
   /// The default calls whatever is still open broken at the bytes fed so far.
   virtual EndVerdict Finish(std::uint64_t fed) { return {EndVerdict::State::kBroken, fed}; }
+  /// The tag of the kind the structure showed the file to be, once it has answered, when
+  /// that tells more than its start did (a ZIP whose members are an Office document's);
+  /// empty keeps the kind it was found as.
+  [[nodiscard]] virtual std::string_view NamedTag() const { return {}; }
 };
 
 /// A closer look at a start the detector named. `data` is the start sector's first
@@ -50,13 +54,6 @@ using StartCheckFn = bool (*)(const std::uint8_t* data, std::size_t available);
 /// A finder for a file that passed its check, or null when the format cannot tell its end.
 using MakeEndFinderFn = std::unique_ptr<EndFinder> (*)(const std::uint8_t* data,
                                                        std::size_t available);
-
-/// What a format family declares beside the catalogue entry with the same tag.
-struct FormatRecord {
-  std::string_view tag;
-  StartCheckFn check = nullptr;           ///< null: every start of the tag is taken
-  MakeEndFinderFn make_finder = nullptr;  ///< null: the end is the next start
-};
 
 /// Bytes a start check may rely on being readable after the sector's first byte.
 inline constexpr std::size_t kStartCheckBytes = 4096;

@@ -1,9 +1,10 @@
 #include "detect/format_table.h"
 
 #include "detect/file_catalogue.h"
-#include "detect/formats/extra_starts.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 std::string_view EndReasonName(EndReason reason) {
   switch (reason) {
@@ -21,38 +22,88 @@ std::string_view EndReasonName(EndReason reason) {
   return "next-start";
 }
 
+int FindFileType(std::string_view tag) {
+  for (int i = 0; i < kFileTypeCount; ++i)
+    if (FileTypeTag(i) == tag) return i;
+  return -1;
+}
+
 namespace {
 
-/// Row -> record, built once from the families' lists.
-const std::array<const FormatRecord*, kFileTypeCount>& RecordsByRow() {
+/// One start test of the starts the chain does not name: a kind after the chain's, or a
+/// writer of a chain kind that the chain never knew.
+struct StartTest {
+  int row;
+  const FileKind* kind;
+  bool unchained;
+};
+
+/// The start tests by the first byte of a sector, in catalogue order; a test shared by
+/// several kinds is tried once, for the first of them.
+const std::array<std::vector<StartTest>, 256>& StartTestsByFirstByte() {
   static const auto table = [] {
-    std::array<const FormatRecord*, kFileTypeCount> rows{};
-    for (const auto family : {ImageFormats(), DocumentFormats()})
-      for (const FormatRecord& record : family)
-        if (const int row = FindFileType(record.tag); row >= 0)
-          rows[static_cast<std::size_t>(row)] = &record;
-    return rows;
+    std::array<std::vector<StartTest>, 256> tests;
+    std::vector<const void*> seen;
+    for (int row = 0; row < kFileTypeCount; ++row) {
+      const FileKind& kind = FileKindAt(row);
+      const bool unchained = row < kChainTypeCount;
+      const void* test = unchained ? reinterpret_cast<const void*>(kind.unchained)
+                                   : reinterpret_cast<const void*>(kind.check);
+      if (test == nullptr || std::find(seen.begin(), seen.end(), test) != seen.end()) continue;
+      seen.push_back(test);
+      for (int b = 0; b < 256; ++b)
+        if (kind.first_bytes.empty() ||
+            kind.first_bytes.find(static_cast<char>(b)) != std::string_view::npos)
+          tests[static_cast<std::size_t>(b)].push_back({row, &kind, unchained});
+    }
+    return tests;
   }();
   return table;
 }
 
-}  // namespace
-
-const FormatRecord* FindFormatRecord(int row) {
-  if (row < 0 || row >= kFileTypeCount) return nullptr;
-  return RecordsByRow()[static_cast<std::size_t>(row)];
+/// The row of `tag` when it names a kind, else `fallback`.
+int RowOf(std::string_view tag, int fallback) {
+  if (tag.empty()) return fallback;
+  const int row = FindFileType(tag);
+  return row >= 0 ? row : fallback;
 }
 
+/// `row` as the kind's naming sees the bytes.
+int Named(int row, const std::uint8_t* data, std::size_t available) {
+  const FileKind& kind = FileKindAt(row);
+  return kind.name != nullptr ? RowOf(kind.name(data, available), row) : row;
+}
+
+/// A start the chain did not name, or -1.
+int UnchainedStart(const std::uint8_t* data, std::size_t available) {
+  if (available == 0) return -1;
+  for (const StartTest& test : StartTestsByFirstByte()[data[0]]) {
+    if (test.unchained) {
+      if (const int row = RowOf(test.kind->unchained(data, available), -1); row >= 0)
+        return Named(row, data, available);
+    } else if (test.kind->check(data, available)) {
+      return Named(test.row, data, available);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 int CheckFileStart(int row, const std::uint8_t* data, std::size_t available) {
-  if (row < 0) return ExtraFileStart(data, available);
-  const FormatRecord* record = FindFormatRecord(row);
-  if (record == nullptr || record->check == nullptr) return row;
+  if (row < 0 || row >= kFileTypeCount) return UnchainedStart(data, available);
+  const FileKind& kind = FileKindAt(row);
   // A compound document whose fixed offsets named the wrong kind is named by its directory.
-  return record->check(data, available) ? row : ExtraFileStart(data, available);
+  if (kind.check != nullptr && !kind.check(data, available)) return UnchainedStart(data, available);
+  return Named(row, data, available);
 }
 
 std::unique_ptr<EndFinder> MakeEndFinder(int row, const std::uint8_t* data, std::size_t available) {
-  const FormatRecord* record = FindFormatRecord(row);
-  if (record == nullptr || record->make_finder == nullptr) return nullptr;
-  return record->make_finder(data, available);
+  if (row < 0 || row >= kFileTypeCount) return nullptr;
+  const FileKind& kind = FileKindAt(row);
+  return kind.make_finder != nullptr ? kind.make_finder(data, available) : nullptr;
+}
+
+int NamedRow(int row, const EndFinder& finder) {
+  return RowOf(finder.NamedTag(), row);
 }

@@ -12,11 +12,14 @@ PreviewKind PreviewKindOf(const TfileExt& file) {
 
 PreviewKind PreviewKindOfType(int type) {
   if (type < 0 || type >= kFileTypeCount) return PreviewKind::kHex;
-  const std::string_view tag = FileTypeTag(type);
-  for (std::string_view picture : {"JPG", "PNG", "GIF", "BMP", "TIF", "PSD"})
-    if (tag == picture) return PreviewKind::kPicture;
-  for (std::string_view text : {"HTML", "XML", "RTF", "EPSorPS", "RAM"})
-    if (tag == text) return PreviewKind::kText;
+  switch (FileKindAt(type).preview) {
+    case KindPreview::kPicture:
+      return PreviewKind::kPicture;
+    case KindPreview::kText:
+      return PreviewKind::kText;
+    case KindPreview::kHex:
+      break;
+  }
   return PreviewKind::kHex;
 }
 

@@ -281,6 +281,7 @@ void SizeAgain(TfileExt& f, std::uint64_t next_lba, bool next_is_disk_end, Rescu
         continue;
       case EndVerdict::State::kEnds:
       case EndVerdict::State::kBroken:
+        f.Type = static_cast<std::uint8_t>(NamedRow(f.Type, *finder));
         f.Size = v.end;
         f.End = v.state == EndVerdict::State::kEnds ? EndReason::kFormat : EndReason::kBroken;
         return;
@@ -414,6 +415,7 @@ class Scan {
       if (f.finder && disk_ended) {
         // The bytes ran out: the finder's last word, unless the file simply runs off the disk.
         const EndVerdict v = f.finder->Finish(f.fed);
+        if (v.state != EndVerdict::State::kUnknown) Rename(f);
         if (v.state == EndVerdict::State::kEnds) {
           Close(f, v.end, EndReason::kFormat);
           continue;
@@ -451,15 +453,31 @@ class Scan {
           Close(f, options_.size_limit, EndReason::kLimit);
         return;
       case EndVerdict::State::kEnds:
+        Rename(f);
         Close(f, v.end, EndReason::kFormat);
         return;
       case EndVerdict::State::kBroken:
+        Rename(f);
         Close(f, v.end, EndReason::kBroken);
         return;
       case EndVerdict::State::kUnknown:
         StopFollowing(f);
         return;
     }
+  }
+
+  /// A file whose structure showed it to be of another kind than its start (a ZIP of an
+  /// Office document's parts) moves to that kind's row before it is filed.
+  void Rename(OpenFile& f) {
+    const int from = f.record.Type, to = NamedRow(from, *f.finder);
+    if (to == from) return;
+    f.record.Type = static_cast<std::uint8_t>(to);
+    auto& left = started_[static_cast<std::size_t>(from)];
+    auto& joined = started_[static_cast<std::size_t>(to)];
+    --left;
+    ++joined;
+    observer_.FileStartFound(from, left, summary.files_found);
+    observer_.FileStartFound(to, joined, summary.files_found);
   }
 
   /// The format cannot tell this file's end: it runs to the next start after all.

@@ -119,7 +119,8 @@ UndeleteCheck CheckBytes(SectorReader& disk, const DeletedEntry& entry, int& typ
       case EndVerdict::State::kNeedMore:
         continue;
       case EndVerdict::State::kEnds:
-        return Ended(entry, row, v.end);
+        type = NamedRow(row, *finder);
+        return Ended(entry, type, v.end);
       case EndVerdict::State::kBroken:
         return UndeleteCheck::kFailed;
       case EndVerdict::State::kUnknown:
@@ -131,12 +132,14 @@ UndeleteCheck CheckBytes(SectorReader& disk, const DeletedEntry& entry, int& typ
   for (int i = 0; i < 16; ++i) {
     const EndVerdict v = finder->Feed({piece.data(), 4096});
     if (v.state == EndVerdict::State::kNeedMore) continue;
-    if (v.state == EndVerdict::State::kEnds) return Ended(entry, row, v.end);
+    if (v.state == EndVerdict::State::kEnds)
+      return Ended(entry, type = NamedRow(row, *finder), v.end);
     return v.state == EndVerdict::State::kUnknown ? UndeleteCheck::kPassed : UndeleteCheck::kFailed;
   }
   const EndVerdict last = finder->Finish(fed);
-  return last.state == EndVerdict::State::kEnds ? Ended(entry, row, last.end)
-                                                : UndeleteCheck::kFailed;
+  if (last.state != EndVerdict::State::kEnds) return UndeleteCheck::kFailed;
+  type = NamedRow(row, *finder);
+  return Ended(entry, type, last.end);
 }
 
 /// The folder under undeleted/ for the file system of `index`: its kind, and its slot when

@@ -237,6 +237,9 @@ class BadInput(unittest.TestCase):
         bad = run("recover", "x.img", "-o", "/tmp/x", "--types", "JPEG")
         self.assertEqual(bad.returncode, 1)
         self.assertIn("unknown file type 'JPEG'", bad.stderr)
+        today = run("recover", "x.img", "-o", "/tmp/x", "--types", "JPG,DOCX")
+        self.assertEqual(today.returncode, 1)
+        self.assertIn("'DOCX' is found only with --real-ends", today.stderr)
         self.assertIn("'many' is not a valid integer value",
                       run("recover", "x.img", "-o", "/tmp/x", "--max-mb", "many").stderr)
 
@@ -301,8 +304,10 @@ class BadInput(unittest.TestCase):
 
     def test_types_lists_the_catalogue(self):
         lines = run("types").stdout.splitlines()
-        self.assertEqual(len(lines), 45)
+        # The 45 kinds every scan looks for, then those looked for with real ends.
+        self.assertEqual(lines[45], "with --real-ends also:")
         self.assertTrue(lines[10].split()[1] == "EPSorPS")
+        self.assertIn("DOCX", [line.split()[1] for line in lines[46:]])
 
 
 if __name__ == "__main__":

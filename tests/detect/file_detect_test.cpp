@@ -251,14 +251,24 @@ TEST(FileCatalogue, HoldsTheFortyFiveKindsInOrder) {
       "GIF", "HLP", "HTML", "JPG", "LZH", "MDB", "MID", "MOV", "MPG", "MPP", "MRW",     "NEF",
       "PDF", "PNG", "PPT",  "PSD", "PST", "PUB", "PWL", "QDF", "RAF", "RAM", "RAR",     "RM",
       "RTF", "TAR", "TIF",  "VSD", "WAV", "WPD", "XLS", "XML", "ZIP"};
-  ASSERT_EQ(kFileTypeCount, 45);
+  ASSERT_EQ(kChainTypeCount, 45);
   ASSERT_EQ(std::size(kOrder), 45u);
-  for (int i = 0; i < kFileTypeCount; ++i) {
+  for (int i = 0; i < kChainTypeCount; ++i) {
     EXPECT_EQ(FileTypeTag(i), kOrder[i]) << "row " << i;
     EXPECT_EQ(FindFileType(kOrder[i]), i) << kOrder[i];
   }
   for (const char* none : {"EPS", "RIFF", "", "jpg", "JPG ", "Zip"})
     EXPECT_EQ(FindFileType(none), -1) << none;
+  // Today's kinds follow, in ASCII order too, each tag once, each described.
+  for (int i = kChainTypeCount; i < kFileTypeCount; ++i) {
+    if (i > kChainTypeCount) {
+      EXPECT_LT(FileTypeTag(i - 1), FileTypeTag(i)) << "row " << i;
+    }
+    EXPECT_EQ(FindFileType(FileTypeTag(i)), i) << FileTypeTag(i);
+    EXPECT_GE(FileTypeTag(i).size(), 2u);
+    EXPECT_LE(FileTypeTag(i).size(), 7u);
+    EXPECT_FALSE(FileTypeDescription(i).empty());
+  }
 }
 
 /// Random and mutated sectors, each in an allocation of exactly the readable extent,

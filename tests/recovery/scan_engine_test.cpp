@@ -222,7 +222,7 @@ TEST(ScanDisk, EveryDetectorStepStartsAFileOfItsCatalogueRow) {
   std::vector<std::string> found = Listed(f.rows);
   for (std::string& entry : found) entry.erase(entry.find(':'));
   EXPECT_EQ(found, expected);
-  EXPECT_EQ(rows_reached.size(), std::size_t{kFileTypeCount});
+  EXPECT_EQ(rows_reached.size(), std::size_t{kChainTypeCount});
 }
 
 TEST(ScanDisk, DetectorSeesTheDiskAcrossChunkBoundaries) {

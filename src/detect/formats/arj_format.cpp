@@ -1,5 +1,5 @@
+#include "detect/file_catalogue.h"
 #include "detect/formats/crc32.h"
-#include "detect/formats/document_records.h"
 #include "detect/formats/record_walker.h"
 
 using namespace document_walk;
@@ -67,3 +67,6 @@ bool ArjStart(const std::uint8_t* data, std::size_t available) {
 std::unique_ptr<EndFinder> ArjEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
   return std::make_unique<ArjFinder>();
 }
+
+const FileKind kArjKind{
+    .tag = "ARJ", .description = "ARJ archive", .check = ArjStart, .make_finder = ArjEnd};

@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -96,3 +96,8 @@ std::unique_ptr<EndFinder> AsfEnd(const std::uint8_t* data, std::size_t availabl
 }
 
 }  // namespace media
+
+const FileKind kAsfKind{.tag = "ASF",
+                        .description = "Advanced Systems Format media",
+                        .check = media::AsfStart,
+                        .make_finder = media::AsfEnd};

@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstdlib>
@@ -55,3 +55,9 @@ std::unique_ptr<EndFinder> BmpEnd(const std::uint8_t* data, std::size_t availabl
 }
 
 }  // namespace media
+
+const FileKind kBmpKind{.tag = "BMP",
+                        .description = "Windows bitmap",
+                        .check = media::BmpStart,
+                        .make_finder = media::BmpEnd,
+                        .preview = KindPreview::kPicture};

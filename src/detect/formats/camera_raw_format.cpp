@@ -1,5 +1,6 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
+#include "detect/formats/tiff_format.h"
 
 #include <algorithm>
 #include <cstring>
@@ -76,3 +77,16 @@ std::unique_ptr<EndFinder> MrwEnd(const std::uint8_t* data, std::size_t availabl
 }
 
 }  // namespace media
+
+const FileKind kCrwKind{.tag = "CRW",
+                        .description = "Canon raw photo",
+                        .check = media::CrwStart,
+                        .make_finder = media::CrwEnd};
+const FileKind kMrwKind{.tag = "MRW",
+                        .description = "Minolta raw photo",
+                        .check = media::MrwStart,
+                        .make_finder = media::MrwEnd};
+const FileKind kRafKind{.tag = "RAF",
+                        .description = "Fuji raw photo",
+                        .check = media::RafStart,
+                        .make_finder = media::RafEnd};

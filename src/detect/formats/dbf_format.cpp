@@ -1,4 +1,4 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
 using namespace document_walk;
@@ -36,3 +36,6 @@ bool DbfStart(const std::uint8_t* data, std::size_t available) {
 std::unique_ptr<EndFinder> DbfEnd(const std::uint8_t* data, std::size_t available) {
   return FixedLengthEnd(StatedSize(data, available), 0x1A);
 }
+
+const FileKind kDbfKind{
+    .tag = "DBF", .description = "dBASE table", .check = DbfStart, .make_finder = DbfEnd};

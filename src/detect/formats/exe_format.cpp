@@ -1,4 +1,4 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
 #include <algorithm>
@@ -71,3 +71,8 @@ std::unique_ptr<EndFinder> ExeEnd(const std::uint8_t* data, std::size_t availabl
   const ExeLayout layout = ReadLayout(data, available);
   return layout.size > 0 ? FixedLengthEnd(layout.size) : nullptr;
 }
+
+const FileKind kExeKind{.tag = "EXE",
+                        .description = "DOS or Windows program",
+                        .check = ExeStart,
+                        .make_finder = ExeEnd};

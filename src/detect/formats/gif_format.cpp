@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 namespace media {
@@ -76,3 +76,9 @@ std::unique_ptr<EndFinder> GifEnd(const std::uint8_t* /*data*/, std::size_t /*av
 }
 
 }  // namespace media
+
+const FileKind kGifKind{.tag = "GIF",
+                        .description = "GIF picture",
+                        .check = media::GifStart,
+                        .make_finder = media::GifEnd,
+                        .preview = KindPreview::kPicture};

@@ -1,4 +1,4 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
 using namespace document_walk;
@@ -23,3 +23,6 @@ bool HlpStart(const std::uint8_t* data, std::size_t available) {
 std::unique_ptr<EndFinder> HlpEnd(const std::uint8_t* data, std::size_t available) {
   return FixedLengthEnd(StatedSize(data, available));
 }
+
+const FileKind kHlpKind{
+    .tag = "HLP", .description = "Windows help file", .check = HlpStart, .make_finder = HlpEnd};

@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -146,8 +146,33 @@ bool JpegStart(const std::uint8_t* data, std::size_t available) {
   return segments > 0;
 }
 
+/// A JPEG whose first segment is no JFIF or Exif block (a table, a comment, an ICC profile,
+/// a maker's own block), as cameras, phones and encoders write them: its segments must chain
+/// up to the first scan within the bytes at hand.
+std::string_view JpegOtherName(const std::uint8_t* data, std::size_t available) {
+  if (available < 4 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) return {};
+  const std::uint8_t first = data[3];
+  if (first == 0xE0 || first == 0xE1 || !HasLength(first) || first == 0xDA) return {};
+  if (!JpegStart(data, available)) return {};
+  // The segments must reach the scan within the bytes at hand.
+  std::size_t at = 2;
+  while (at + 4 <= available && data[at] == 0xFF) {
+    if (data[at + 1] == 0xDA) return "JPG";
+    at += 2 + Be16(data + at + 2);
+  }
+  return {};
+}
+
 std::unique_ptr<EndFinder> JpegEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
   return std::make_unique<JpegFinder>();
 }
 
 }  // namespace media
+
+const FileKind kJpgKind{.tag = "JPG",
+                        .description = "JPEG picture",
+                        .check = media::JpegStart,
+                        .make_finder = media::JpegEnd,
+                        .first_bytes = "\xFF",
+                        .preview = KindPreview::kPicture,
+                        .unchained = media::JpegOtherName};

@@ -1,4 +1,4 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
 #include <cstring>
@@ -58,3 +58,6 @@ bool LzhStart(const std::uint8_t* data, std::size_t available) {
 std::unique_ptr<EndFinder> LzhEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
   return std::make_unique<LzhFinder>();
 }
+
+const FileKind kLzhKind{
+    .tag = "LZH", .description = "LHA archive", .check = LzhStart, .make_finder = LzhEnd};

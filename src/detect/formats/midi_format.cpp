@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -52,3 +52,8 @@ std::unique_ptr<EndFinder> MidiEnd(const std::uint8_t* data, std::size_t availab
 }
 
 }  // namespace media
+
+const FileKind kMidKind{.tag = "MID",
+                        .description = "MIDI music",
+                        .check = media::MidiStart,
+                        .make_finder = media::MidiEnd};

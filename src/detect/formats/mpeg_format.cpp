@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -148,3 +148,8 @@ std::unique_ptr<EndFinder> MpegEnd(const std::uint8_t* data, std::size_t /*avail
 }
 
 }  // namespace media
+
+const FileKind kMpgKind{.tag = "MPG",
+                        .description = "MPEG video",
+                        .check = media::MpegStart,
+                        .make_finder = media::MpegEnd};

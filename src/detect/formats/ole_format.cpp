@@ -1,6 +1,4 @@
 #include "detect/file_catalogue.h"
-#include "detect/formats/document_records.h"
-#include "detect/formats/extra_starts.h"
 #include "detect/formats/record_walker.h"
 
 #include <algorithm>
@@ -168,6 +166,8 @@ int RowByStreamStart(const std::uint8_t* data, std::size_t available, std::uint3
   return -1;
 }
 
+/// The catalogue row of a compound document of any writer, named by its directory
+/// entries, or -1.
 int CompoundDocumentStart(const std::uint8_t* data, std::size_t available) {
   if (available < 8 || std::memcmp(data, kSignature, 8) != 0) return -1;
   OleHeader h;
@@ -193,6 +193,12 @@ int CompoundDocumentStart(const std::uint8_t* data, std::size_t available) {
   return RowByStreamStart(data, available, h.sector_size);
 }
 
+/// The tag of a compound document of any writer, or empty.
+std::string_view CompoundDocumentName(const std::uint8_t* data, std::size_t available) {
+  const int row = CompoundDocumentStart(data, available);
+  return row >= 0 ? FileTypeTag(row) : std::string_view{};
+}
+
 bool CompoundStart(const std::uint8_t* data, std::size_t available) {
   OleHeader h;
   return ReadHeader(data, available, h);
@@ -205,3 +211,30 @@ std::unique_ptr<EndFinder> CompoundEnd(const std::uint8_t* data, std::size_t ava
   if (!finder->Start()) return nullptr;
   return finder;
 }
+
+const FileKind kDocKind{.tag = "DOC",
+                        .description = "Word document",
+                        .check = CompoundStart,
+                        .make_finder = CompoundEnd,
+                        .first_bytes = "\xD0",
+                        .unchained = CompoundDocumentName};
+const FileKind kMppKind{.tag = "MPP",
+                        .description = "Project plan",
+                        .check = CompoundStart,
+                        .make_finder = CompoundEnd};
+const FileKind kPptKind{.tag = "PPT",
+                        .description = "PowerPoint presentation",
+                        .check = CompoundStart,
+                        .make_finder = CompoundEnd};
+const FileKind kPubKind{.tag = "PUB",
+                        .description = "Publisher document",
+                        .check = CompoundStart,
+                        .make_finder = CompoundEnd};
+const FileKind kVsdKind{.tag = "VSD",
+                        .description = "Visio drawing",
+                        .check = CompoundStart,
+                        .make_finder = CompoundEnd};
+const FileKind kXlsKind{.tag = "XLS",
+                        .description = "Excel workbook",
+                        .check = CompoundStart,
+                        .make_finder = CompoundEnd};

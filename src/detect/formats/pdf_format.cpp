@@ -1,4 +1,4 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
 #include <algorithm>
@@ -124,3 +124,6 @@ bool PdfStart(const std::uint8_t* data, std::size_t available) {
 std::unique_ptr<EndFinder> PdfEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
   return std::make_unique<PdfFinder>();
 }
+
+const FileKind kPdfKind{
+    .tag = "PDF", .description = "PDF document", .check = PdfStart, .make_finder = PdfEnd};

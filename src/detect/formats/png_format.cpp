@@ -1,5 +1,5 @@
+#include "detect/file_catalogue.h"
 #include "detect/formats/crc32.h"
-#include "detect/formats/image_records.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -69,3 +69,9 @@ std::unique_ptr<EndFinder> PngEnd(const std::uint8_t* /*data*/, std::size_t /*av
 }
 
 }  // namespace media
+
+const FileKind kPngKind{.tag = "PNG",
+                        .description = "PNG picture",
+                        .check = media::PngStart,
+                        .make_finder = media::PngEnd,
+                        .preview = KindPreview::kPicture};

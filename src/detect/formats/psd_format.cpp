@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -117,3 +117,9 @@ std::unique_ptr<EndFinder> PsdEnd(const std::uint8_t* data, std::size_t /*availa
 }
 
 }  // namespace media
+
+const FileKind kPsdKind{.tag = "PSD",
+                        .description = "Photoshop image",
+                        .check = media::PsdStart,
+                        .make_finder = media::PsdEnd,
+                        .preview = KindPreview::kPicture};

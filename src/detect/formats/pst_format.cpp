@@ -1,4 +1,4 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
 using namespace document_walk;
@@ -27,3 +27,8 @@ bool PstStart(const std::uint8_t* data, std::size_t available) {
 std::unique_ptr<EndFinder> PstEnd(const std::uint8_t* data, std::size_t available) {
   return FixedLengthEnd(StatedSize(data, available));
 }
+
+const FileKind kPstKind{.tag = "PST",
+                        .description = "Outlook personal folders",
+                        .check = PstStart,
+                        .make_finder = PstEnd};

@@ -1,14 +1,10 @@
 #include "detect/file_catalogue.h"
-#include "detect/formats/extra_starts.h"
-#include "detect/formats/image_records.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
 
 namespace media {
 namespace {
-
-constexpr int kMovRow = FindFileType("MOV");
 
 /// Atoms that stand at the top of a QuickTime or ISO media file.
 bool IsTopLevel(const std::uint8_t* type) {
@@ -99,6 +95,14 @@ std::unique_ptr<EndFinder> MovEnd(const std::uint8_t* /*data*/, std::size_t /*av
 
 }  // namespace media
 
-int QuickTimeStart(const std::uint8_t* data, std::size_t available) {
-  return media::QuickTimeBrand(data, available) ? media::kMovRow : -1;
+/// A QuickTime file opening with an 'ftyp' box of a QuickTime brand.
+std::string_view QuickTimeName(const std::uint8_t* data, std::size_t available) {
+  return media::QuickTimeBrand(data, available) ? "MOV" : std::string_view{};
 }
+
+const FileKind kMovKind{.tag = "MOV",
+                        .description = "QuickTime movie",
+                        .check = media::MovStart,
+                        .make_finder = media::MovEnd,
+                        .first_bytes = {"\0", 1},
+                        .unchained = QuickTimeName};

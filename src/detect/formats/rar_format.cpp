@@ -1,5 +1,5 @@
+#include "detect/file_catalogue.h"
 #include "detect/formats/crc32.h"
-#include "detect/formats/document_records.h"
 #include "detect/formats/record_walker.h"
 
 #include <cstring>
@@ -107,3 +107,6 @@ std::unique_ptr<EndFinder> RarEnd(const std::uint8_t* data, std::size_t /*availa
   if (data[6] == 0x01) return std::make_unique<Rar5Finder>();
   return std::make_unique<Rar4Finder>();
 }
+
+const FileKind kRarKind{
+    .tag = "RAR", .description = "RAR archive", .check = RarStart, .make_finder = RarEnd};

@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -94,3 +94,8 @@ std::unique_ptr<EndFinder> RealMediaEnd(const std::uint8_t* /*data*/, std::size_
 }
 
 }  // namespace media
+
+const FileKind kRmKind{.tag = "RM",
+                       .description = "RealMedia file",
+                       .check = media::RealMediaStart,
+                       .make_finder = media::RealMediaEnd};

@@ -130,3 +130,32 @@ EndVerdict RecordWalker::Feed(std::span<const std::uint8_t> data) {
 }
 
 }  // namespace document_walk
+
+namespace {
+
+using document_walk::RecordWalker;
+
+/// Skips the stated length, then looks at one optional end-mark byte.
+class FixedLengthFinder final : public RecordWalker {
+ public:
+  FixedLengthFinder(std::uint64_t size, int trailer) : RecordWalker(1), trailer_(trailer) {
+    Gather(trailer >= 0 ? 1 : 0, size);
+    size_ = size;
+  }
+  EndVerdict Finish(std::uint64_t fed) override {
+    return fed >= size_ ? EndsAt(size_) : BrokenAt(fed);
+  }
+
+ private:
+  EndVerdict OnRecord(const std::uint8_t* record, std::size_t size, std::uint64_t at) override {
+    return EndsAt(size > 0 && record[0] == trailer_ ? at + 1 : at);
+  }
+  int trailer_;
+  std::uint64_t size_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<EndFinder> FixedLengthEnd(std::uint64_t size, int trailer) {
+  return std::make_unique<FixedLengthFinder>(size, trailer);
+}

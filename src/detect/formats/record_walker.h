@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -67,3 +68,7 @@ class RecordWalker : public EndFinder {
 };
 
 }  // namespace document_walk
+
+/// A finder for a file whose header states its length: it ends after `size` bytes.
+/// `trailer` > 0 takes one more byte when it equals `trailer` (a table's end mark).
+[[nodiscard]] std::unique_ptr<EndFinder> FixedLengthEnd(std::uint64_t size, int trailer = -1);

@@ -1,4 +1,4 @@
-#include "detect/formats/image_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <cstring>
@@ -79,3 +79,12 @@ std::unique_ptr<EndFinder> AviEnd(const std::uint8_t* data, std::size_t /*availa
 }
 
 }  // namespace media
+
+const FileKind kAviKind{.tag = "AVI",
+                        .description = "AVI video",
+                        .check = media::AviStart,
+                        .make_finder = media::AviEnd};
+const FileKind kWavKind{.tag = "WAV",
+                        .description = "WAVE audio",
+                        .check = media::WavStart,
+                        .make_finder = media::WavEnd};

@@ -1,6 +1,4 @@
 #include "detect/file_catalogue.h"
-#include "detect/formats/document_records.h"
-#include "detect/formats/extra_starts.h"
 #include "detect/formats/record_walker.h"
 
 #include <algorithm>
@@ -79,11 +77,19 @@ bool TarStart(const std::uint8_t* data, std::size_t available) {
   return available >= kBlock && ChecksumHolds(data);
 }
 
-int GnuTarStart(const std::uint8_t* data, std::size_t available) {
-  if (available < kBlock || std::memcmp(data + 257, "ustar  \0", 8) != 0) return -1;
-  return ChecksumHolds(data) ? FindFileType("TAR") : -1;
+/// A tar archive in GNU tar's own format ("ustar  " magic, what GNU tar writes unless told
+/// otherwise), whose header checksum holds.
+std::string_view GnuTarName(const std::uint8_t* data, std::size_t available) {
+  if (available < kBlock || std::memcmp(data + 257, "ustar  \0", 8) != 0) return {};
+  return ChecksumHolds(data) ? "TAR" : std::string_view{};
 }
 
 std::unique_ptr<EndFinder> TarEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
   return std::make_unique<TarFinder>();
 }
+
+const FileKind kTarKind{.tag = "TAR",
+                        .description = "tar archive",
+                        .check = TarStart,
+                        .make_finder = TarEnd,
+                        .unchained = GnuTarName};

@@ -1,4 +1,4 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
 #include <algorithm>
@@ -244,3 +244,29 @@ bool RamStart(const std::uint8_t* data, std::size_t available) {
 std::unique_ptr<EndFinder> RamEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
   return std::make_unique<AddressListFinder>();
 }
+
+const FileKind kEpsOrPsKind{.tag = "EPSorPS",
+                            .description = "PostScript or EPS document",
+                            .check = PsStart,
+                            .make_finder = PsEnd,
+                            .preview = KindPreview::kText};
+const FileKind kHtmlKind{.tag = "HTML",
+                         .description = "HTML page",
+                         .check = HtmlStart,
+                         .make_finder = HtmlEnd,
+                         .preview = KindPreview::kText};
+const FileKind kRamKind{.tag = "RAM",
+                        .description = "RealAudio metafile",
+                        .check = RamStart,
+                        .make_finder = RamEnd,
+                        .preview = KindPreview::kText};
+const FileKind kRtfKind{.tag = "RTF",
+                        .description = "Rich Text document",
+                        .check = RtfStart,
+                        .make_finder = RtfEnd,
+                        .preview = KindPreview::kText};
+const FileKind kXmlKind{.tag = "XML",
+                        .description = "XML document",
+                        .check = XmlStart,
+                        .make_finder = XmlEnd,
+                        .preview = KindPreview::kText};

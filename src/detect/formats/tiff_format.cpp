@@ -1,4 +1,5 @@
-#include "detect/formats/image_records.h"
+#include "detect/formats/tiff_format.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/media_walker.h"
 
 #include <algorithm>
@@ -280,4 +281,93 @@ std::unique_ptr<EndFinder> DcrEnd(const std::uint8_t* data, std::size_t availabl
   return TiffEnd(data, available);
 }
 
+/// What a camera raw built on TIFF says it is: a DNG version tag, Canon's "CR" mark, or
+/// the maker named in the first directory. Empty for a plain TIFF, or when the bytes at
+/// hand do not tell.
+std::string_view TiffRawName(const std::uint8_t* d, std::size_t available) {
+  if (available < 16) return {};
+  const bool big = d[0] == 'M';
+  if (d[8] == 'C' && d[9] == 'R' && d[10] == 2) return "CR2";
+  auto u16 = [&](std::uint64_t at) { return big ? Be16(d + at) : Le16(d + at); };
+  auto u32 = [&](std::uint64_t at) { return big ? Be32(d + at) : Le32(d + at); };
+  const std::uint64_t ifd = u32(4);
+  if (ifd < 8 || ifd + 2 > available) return {};
+  const unsigned entries = u16(ifd);
+  std::string_view make;
+  for (unsigned i = 0; i < entries && ifd + 2 + i * 12u + 12 <= available; ++i) {
+    const std::uint64_t e = ifd + 2 + i * 12u;
+    const unsigned tag = u16(e), type = u16(e + 2);
+    const std::uint32_t count = u32(e + 4);
+    if (tag == 0xC612) return "DNG";
+    if (tag != 0x010F || type != 2 || count == 0) continue;
+    // The maker's name: in the entry itself when it fits in four bytes, else where it points.
+    const std::uint64_t at = count <= 4 ? e + 8 : u32(e + 8);
+    if (at >= available) continue;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, available - at));
+    make = {reinterpret_cast<const char*>(d + at), std::min<std::size_t>(n, 32)};
+  }
+  if (make.starts_with("NIKON")) return "NEF";
+  if (make.starts_with("SONY")) return "ARW";
+  if (make.starts_with("PENTAX") || make.starts_with("RICOH")) return "PEF";
+  if (make.starts_with("Canon")) return "CR2";
+  return {};
+}
+
+/// The raws whose TIFF header has a magic number of their maker's own: Olympus ("IIRO",
+/// "IIRS", "MMOR") and Panasonic ("IIU"), their first directory where TIFF's would be.
+std::string_view TiffVariantName(const std::uint8_t* d, std::size_t available) {
+  if (available < 16) return {};
+  std::string_view name;
+  if (std::memcmp(d, "IIRO", 4) == 0 || std::memcmp(d, "IIRS", 4) == 0 ||
+      std::memcmp(d, "MMOR", 4) == 0)
+    name = "ORF";
+  else if (std::memcmp(d, "IIU\0", 4) == 0)
+    name = "RW2";
+  else
+    return {};
+  // The first directory must look like one: in range, a sane count of entries of known types.
+  const bool big = d[0] == 'M';
+  const std::uint64_t ifd = big ? Be32(d + 4) : Le32(d + 4);
+  if (ifd < 8 || ifd + 2 + 12 > available) return {};
+  const unsigned entries = big ? Be16(d + ifd) : Le16(d + ifd);
+  if (entries == 0 || entries > 1000) return {};
+  for (std::size_t i = 0; i < entries && ifd + 2 + i * 12 + 4 <= available; ++i) {
+    const std::uint8_t* e = d + ifd + 2 + i * 12;
+    const unsigned type = big ? Be16(e + 2) : Le16(e + 2);
+    if (type == 0 || type > 18) return {};
+  }
+  return name;
+}
+
 }  // namespace media
+
+const FileKind kDcrKind{.tag = "DCR",
+                        .description = "Kodak raw photo",
+                        .check = media::DcrStart,
+                        .make_finder = media::DcrEnd};
+const FileKind kNefKind{.tag = "NEF",
+                        .description = "Nikon raw photo",
+                        .check = media::NefStart,
+                        .make_finder = media::NefEnd};
+const FileKind kTifKind{.tag = "TIF",
+                        .description = "TIFF picture",
+                        .check = media::TiffStart,
+                        .make_finder = media::TiffEnd,
+                        .name = media::TiffRawName,
+                        .first_bytes = "IM",
+                        .preview = KindPreview::kPicture,
+                        .unchained = media::TiffVariantName};
+
+// Camera raws built on TIFF, named by what their first directory says.
+const FileKind kArwKind{
+    .tag = "ARW", .description = "Sony raw photo", .make_finder = media::TiffEnd};
+const FileKind kCr2Kind{
+    .tag = "CR2", .description = "Canon raw photo (CR2)", .make_finder = media::TiffEnd};
+const FileKind kDngKind{
+    .tag = "DNG", .description = "Digital negative raw photo", .make_finder = media::TiffEnd};
+const FileKind kOrfKind{
+    .tag = "ORF", .description = "Olympus raw photo", .make_finder = media::TiffEnd};
+const FileKind kPefKind{
+    .tag = "PEF", .description = "Pentax raw photo", .make_finder = media::TiffEnd};
+const FileKind kRw2Kind{
+    .tag = "RW2", .description = "Panasonic raw photo", .make_finder = media::TiffEnd};

@@ -1,7 +1,10 @@
-#include "detect/formats/document_records.h"
+#include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 using namespace document_walk;
 
@@ -9,11 +12,52 @@ namespace {
 
 constexpr std::size_t kMaxRecord = 65536 + 64;
 
+/// What the member names of a ZIP say it holds.
+class MemberNames {
+ public:
+  void Add(std::string_view name) {
+    content_types_ |= name == "[Content_Types].xml";
+    word_ |= name.starts_with("word/");
+    sheets_ |= name.starts_with("xl/");
+    slides_ |= name.starts_with("ppt/");
+    android_ |= name == "AndroidManifest.xml" || name == "classes.dex";
+    manifest_ |= name == "META-INF/MANIFEST.MF";
+  }
+  /// DOCX, XLSX, PPTX, APK or JAR, or empty when the names seen do not say.
+  [[nodiscard]] std::string_view Tag() const {
+    if (content_types_ && word_) return "DOCX";
+    if (content_types_ && sheets_) return "XLSX";
+    if (content_types_ && slides_) return "PPTX";
+    if (android_) return "APK";
+    if (manifest_) return "JAR";
+    return {};
+  }
+
+ private:
+  bool content_types_ = false, word_ = false, sheets_ = false, slides_ = false;
+  bool android_ = false, manifest_ = false;
+};
+
+/// The kind an OpenDocument or EPUB names in its first member, "mimetype", stored.
+std::string_view MimetypeTag(std::string_view type) {
+  static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+      {"application/vnd.oasis.opendocument.text", "ODT"},
+      {"application/vnd.oasis.opendocument.spreadsheet", "ODS"},
+      {"application/vnd.oasis.opendocument.presentation", "ODP"},
+      {"application/vnd.oasis.opendocument.graphics", "ODG"},
+      {"application/epub+zip", "EPUB"},
+  };
+  for (const auto& [mime, tag] : kTypes)
+    if (type == mime) return tag;
+  return {};
+}
+
 /// Walks local entries (with their data descriptors), the central directory, the ZIP64
 /// end records and the end record with its comment.
 class ZipFinder final : public RecordWalker {
  public:
   ZipFinder() : RecordWalker(kMaxRecord) { Gather(4); }
+  [[nodiscard]] std::string_view NamedTag() const override { return names_seen_.Tag(); }
 
  private:
   enum class Phase {
@@ -46,6 +90,7 @@ class ZipFinder final : public RecordWalker {
         return NeedMore();
       }
       case Phase::kLocalNames: {
+        names_seen_.Add({reinterpret_cast<const char*>(r), std::min(names_, size)});
         zip64_ = false;
         for (std::size_t i = names_; i + 4 <= size;) {
           const unsigned id = Le16(r + i), length = Le16(r + i + 2);
@@ -184,6 +229,7 @@ class ZipFinder final : public RecordWalker {
   std::uint64_t data_size_ = 0, data_start_ = 0;
   std::size_t names_ = 0;
   bool streamed_ = false, sized_ = false, zip64_ = false, central_seen_ = false;
+  MemberNames names_seen_;
 };
 
 }  // namespace
@@ -194,6 +240,56 @@ bool ZipStart(const std::uint8_t* data, std::size_t available) {
   return version <= 100 && method <= 99 && name > 0 && (method <= 20 || method >= 93);
 }
 
+/// The kind a ZIP's members make it, as far as the local headers at hand tell: an
+/// OpenDocument or EPUB by its first member "mimetype", an Office document by its parts,
+/// an Android package or a Java archive by their manifests.
+std::string_view ZipName(const std::uint8_t* data, std::size_t available) {
+  MemberNames names;
+  std::uint64_t at = 0;
+  for (int members = 0; at + 30 <= available && std::memcmp(data + at, "PK\x03\x04", 4) == 0;
+       ++members) {
+    const std::uint8_t* h = data + at;
+    const std::size_t name_size = Le16(h + 26), extra = Le16(h + 28);
+    if (at + 30 + name_size > available) break;
+    const std::string_view name(reinterpret_cast<const char*>(h + 30), name_size);
+    const std::uint64_t body = at + 30 + name_size + extra, size = Le32(h + 18);
+    if (members == 0 && name == "mimetype" && Le16(h + 8) == 0 && size < 128 &&
+        body + size <= available)
+      if (const std::string_view tag = MimetypeTag(
+              {reinterpret_cast<const char*>(data + body), static_cast<std::size_t>(size)});
+          !tag.empty())
+        return tag;
+    names.Add(name);
+    if ((Le16(h + 6) & 0x08) != 0 && size == 0) break;  // the size follows the data
+    at = body + size;
+  }
+  return names.Tag();
+}
+
 std::unique_ptr<EndFinder> ZipEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {
   return std::make_unique<ZipFinder>();
 }
+
+const FileKind kZipKind{.tag = "ZIP",
+                        .description = "ZIP archive",
+                        .check = ZipStart,
+                        .make_finder = ZipEnd,
+                        .name = ZipName};
+
+// Kinds made of ZIP members, named by them.
+const FileKind kApkKind{.tag = "APK", .description = "Android app package", .make_finder = ZipEnd};
+const FileKind kDocxKind{
+    .tag = "DOCX", .description = "Word document (Office Open XML)", .make_finder = ZipEnd};
+const FileKind kEpubKind{.tag = "EPUB", .description = "EPUB e-book", .make_finder = ZipEnd};
+const FileKind kJarKind{.tag = "JAR", .description = "Java archive", .make_finder = ZipEnd};
+const FileKind kOdgKind{.tag = "ODG", .description = "OpenDocument drawing", .make_finder = ZipEnd};
+const FileKind kOdpKind{
+    .tag = "ODP", .description = "OpenDocument presentation", .make_finder = ZipEnd};
+const FileKind kOdsKind{
+    .tag = "ODS", .description = "OpenDocument spreadsheet", .make_finder = ZipEnd};
+const FileKind kOdtKind{.tag = "ODT", .description = "OpenDocument text", .make_finder = ZipEnd};
+const FileKind kPptxKind{.tag = "PPTX",
+                         .description = "PowerPoint presentation (Office Open XML)",
+                         .make_finder = ZipEnd};
+const FileKind kXlsxKind{
+    .tag = "XLSX", .description = "Excel workbook (Office Open XML)", .make_finder = ZipEnd};

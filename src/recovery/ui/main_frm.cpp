@@ -657,6 +657,7 @@ void TmainFrm::FillTypeList() {
   lblFreeSpace->setVisible(freeSpace_ != nullptr);
   lblFreeSpace->setText(QStringLiteral("Reading the file systems on the disk..."));
   lblFreeSpace->setToolTip(QString());
+  applyFoundTypesOnly();
   scanWorker_->start(services_.table, currentDisk_, rows_, lastScanOptions_, freeSpace_);
 }
 
@@ -792,9 +793,13 @@ void TmainFrm::showTickedSize() {
 }
 
 void TmainFrm::applyFoundTypesOnly() {
+  // Today's kinds are looked for only with real ends; without, their rows show only for
+  // the deleted files the file systems name of their kinds.
   const bool only = chkFoundTypesOnly->isChecked();
+  const int listed = ListedTypeCount(lastScanOptions_.real_ends);
   for (int row = 0; row < kFileTypeCount; ++row)
-    lvSelectedFileType->setRowHidden(row, QModelIndex(), only && typeModel_->count(row) == 0);
+    lvSelectedFileType->setRowHidden(row, QModelIndex(),
+                                     (only || row >= listed) && typeModel_->count(row) == 0);
 }
 
 void TmainFrm::countsChanged() {
@@ -813,7 +818,7 @@ void TmainFrm::countsChanged() {
   }
   if (typeModel_->otherFilesShown())
     typeModel_->setCount(kOtherFilesRow, namedCount_[kOtherFilesRow]);
-  if (chkFoundTypesOnly->isChecked()) applyFoundTypesOnly();
+  applyFoundTypesOnly();
   edFoundFile->setText(QString::number(scanWorker_->foundCount()));
 }
 
