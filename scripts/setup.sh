@@ -34,7 +34,7 @@ packages=(
   libtsk-dev e2fsprogs fdisk ntfs-3g
   # today's kinds of files: deflate for GZIP and ZIP members; the tools that make real ones
   zlib1g-dev libheif-examples libavif-bin webp libimage-exiftool-perl p7zip-full xz-utils
-  gzip bzip2 zstd sqlite3 mkvtoolnix
+  gzip bzip2 zstd sqlite3 mkvtoolnix openjdk-17-jdk-headless
   # cards formatted as exFAT, for the corpus of today's kinds
   exfat-fuse exfatprogs
 )

@@ -29,7 +29,6 @@ std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-/// Runs each corpus script into its own folder and reads the files its manifest names.
 /// The files a scan with real ends finds on `disk`, by start sector; the scan must complete.
 std::map<std::uint64_t, TfileExt> ScanWithRealEnds(std::vector<std::uint8_t> disk, int workers) {
   MemorySectorReader reader(std::move(disk));
@@ -48,6 +47,24 @@ std::map<std::uint64_t, TfileExt> ScanWithRealEnds(std::vector<std::uint8_t> dis
   return found;
 }
 
+/// The files a manifest in `dir` names ("name<TAB>tag" a line), appended to `files`.
+void ReadManifest(const std::filesystem::path& dir, std::vector<RealFile>& files) {
+  std::ifstream manifest(dir / "manifest.tsv");
+  std::string line;
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    RealFile file;
+    std::string tag;
+    std::getline(fields, file.name, '\t');
+    std::getline(fields, tag, '\t');
+    file.row = FindFileType(tag);
+    file.bytes = ReadAll(dir / file.name);
+    if (file.row >= 0 && !file.bytes.empty()) files.push_back(std::move(file));
+  }
+}
+
+/// Runs each corpus script into its own folder and reads the files its manifest names;
+/// then the files of today's kinds the build made.
 std::vector<RealFile> MakeCorpus(const TempDir& dir, std::string* problem) {
   std::vector<RealFile> files;
   for (const char* script : {TRAWLEX_MEDIA_FILES_SCRIPT, TRAWLEX_DOCUMENT_FILES_SCRIPT}) {
@@ -59,19 +76,9 @@ std::vector<RealFile> MakeCorpus(const TempDir& dir, std::string* problem) {
       *problem = std::string(script) + " failed";
       return {};
     }
-    std::ifstream manifest(out / "manifest.tsv");
-    std::string line;
-    while (std::getline(manifest, line)) {
-      std::istringstream fields(line);
-      RealFile file;
-      std::string tag;
-      std::getline(fields, file.name, '\t');
-      std::getline(fields, tag, '\t');
-      file.row = FindFileType(tag);
-      file.bytes = ReadAll(out / file.name);
-      if (file.row >= 0 && !file.bytes.empty()) files.push_back(std::move(file));
-    }
+    ReadManifest(out, files);
   }
+  ReadManifest(TRAWLEX_TODAYS_FILES, files);
   return files;
 }
 
@@ -115,10 +122,15 @@ TEST(RealEnds, RealFilesAmongRandomBytesComeBackWhole) {
   for (const RealFile& file : corpus)
     if (file.bytes.size() >= 4096) plant(file, file.bytes.size() / 2, EndReason::kBroken);
   // Program streams that close without an end code, stored one right after the other: the
-  // next one's clock starts again, so each ends where the next begins.
+  // next one's clock starts again, so each ends where the next begins. Today's kinds, back
+  // to back too: each ends where it ends, not where the next begins.
   bool gap = true;
   for (const RealFile& file : corpus)
     if (file.row == FindFileType("MPG"))
+      plant(file, file.bytes.size(), EndReason::kFormat, std::exchange(gap, false));
+  gap = true;
+  for (const RealFile& file : corpus)
+    if (file.row >= kChainTypeCount)
       plant(file, file.bytes.size(), EndReason::kFormat, std::exchange(gap, false));
   garbage(64);
 

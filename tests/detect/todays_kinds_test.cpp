@@ -1,0 +1,145 @@
+// Real files of today's kinds, made by the tools that write them (the build's test files):
+// each is named by its kind, ends at its own length whatever pieces it comes in, breaks
+// off when cut, and no sector inside it passes for the start of a file.
+
+#include "detect/file_catalogue.h"
+#include "detect/file_detect.h"
+#include "detect/format_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using State = EndVerdict::State;
+
+struct TodaysFile {
+  std::string name, tag;
+  Bytes bytes;
+};
+
+std::vector<TodaysFile> ReadTodaysFiles() {
+  const std::filesystem::path dir = TRAWLEX_TODAYS_FILES;
+  std::vector<TodaysFile> files;
+  std::ifstream manifest(dir / "manifest.tsv");
+  for (std::string name, tag; manifest >> name >> tag;) {
+    std::ifstream in(dir / name, std::ios::binary);
+    files.push_back({name, tag, Bytes(std::istreambuf_iterator<char>(in), {})});
+  }
+  return files;
+}
+
+/// The file followed by random bytes, and zero slack so every read stays inside.
+Bytes OnDisk(const Bytes& file, std::size_t garbage = 65536) {
+  std::mt19937 random(5);
+  Bytes disk = file;
+  for (std::size_t i = 0; i < garbage; ++i) disk.push_back(static_cast<std::uint8_t>(random()));
+  disk.resize(disk.size() + 8192);
+  return disk;
+}
+
+/// The row the detector and the closer check give the sector at `at`.
+int StartRow(const Bytes& disk, std::size_t at) {
+  std::string tag;
+  const std::uint8_t* sector = disk.data() + at;
+  const int row = DetectFileType(sector, 512, tag, 255) ? FindFileType(tag) : -1;
+  return CheckFileStart(row, sector, std::min<std::size_t>(disk.size() - at, kStartCheckBytes));
+}
+
+/// Feeds the first `size` bytes of `disk` in pieces; the row the finder named and its verdict.
+std::pair<int, EndVerdict> Follow(int row, const Bytes& disk, std::size_t size, std::size_t piece) {
+  auto finder =
+      MakeEndFinder(row, disk.data(), std::min<std::size_t>(disk.size(), kStartCheckBytes));
+  if (finder == nullptr) return {row, {State::kUnknown, 0}};
+  for (std::size_t at = 0; at < size; at += piece) {
+    const EndVerdict verdict = finder->Feed({disk.data() + at, std::min(piece, size - at)});
+    if (verdict.state != State::kNeedMore) return {NamedRow(row, *finder), verdict};
+  }
+  const EndVerdict last = finder->Finish(size);
+  return {NamedRow(row, *finder), last};
+}
+
+TEST(TodaysKinds, EachIsNamedEndsAtItsSizeBreaksWhenCutAndHidesNoStart) {
+  const std::vector<TodaysFile> files = ReadTodaysFiles();
+  if (files.empty())
+    GTEST_SKIP() << "no files of today's kinds in " << TRAWLEX_TODAYS_FILES
+                 << " (tests/support/make_modern_files.sh could not run here)";
+  for (const TodaysFile& file : files) {
+    SCOPED_TRACE(file.name);
+    const int row = FindFileType(file.tag);
+    if (row < 0) {
+      ADD_FAILURE() << "no kind " << file.tag;
+      continue;
+    }
+    const Bytes disk = OnDisk(file.bytes);
+    const int start = StartRow(disk, 0);
+    if (start < 0) {
+      ADD_FAILURE() << "not taken as a start";
+      continue;
+    }
+    // Pieces of one byte only for the small files: the walk is the same, just slower.
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{509}, std::size_t{131072}}) {
+      if (piece == 1 && file.bytes.size() > 256 * 1024) continue;
+      const auto [named, verdict] = Follow(start, disk, disk.size(), piece);
+      EXPECT_EQ(FileTypeTag(named), file.tag) << "piece " << piece;
+      EXPECT_EQ(verdict.state, State::kEnds) << "piece " << piece;
+      EXPECT_EQ(verdict.end, file.bytes.size()) << "piece " << piece;
+    }
+    const std::size_t half = file.bytes.size() / 2;
+    const EndVerdict cut = Follow(start, file.bytes, half, 509).second;
+    EXPECT_TRUE(cut.state == State::kBroken || cut.state == State::kUnknown);
+    EXPECT_LE(cut.end, half);
+    // Compressed and coded data hold no start of anything: every sector inside is turned down.
+    for (std::size_t at = 512; at < file.bytes.size(); at += 512)
+      EXPECT_EQ(StartRow(disk, at), -1) << "a start at " << at;
+  }
+}
+
+/// Random sectors (with a few bytes of each kind's magic at their head) are never taken
+/// for a start of today's kinds.
+TEST(TodaysKinds, RandomSectorsAreNoStarts) {
+  std::mt19937_64 random(3);
+  Bytes sector(kStartCheckBytes + 2048);
+  const std::string heads[] = {std::string("\0\0\0\x18"
+                                           "ftyp",
+                                           8),
+                               "\x1A\x45\xDF\xA3",
+                               "RIFF",
+                               "ID3",
+                               "\xFF\xFB",
+                               "fLaC",
+                               "OggS",
+                               "7z\xBC\xAF",
+                               "\xFD"
+                               "7zXZ",
+                               "\x1F\x8B\x08",
+                               "BZh9",
+                               "\x28\xB5\x2F\xFD",
+                               "SQLite format 3",
+                               "<svg",
+                               "IIRO",
+                               "IIU",
+                               "\xFF\xD8\xFF\xDB"};
+  int taken = 0;
+  for (int i = 0; i < 20000; ++i) {
+    for (std::size_t k = 0; k < sector.size(); k += 8) {
+      const std::uint64_t r = random();
+      std::memcpy(&sector[k], &r, 8);
+    }
+    const std::string& head = heads[static_cast<std::size_t>(i) % std::size(heads)];
+    std::copy(head.begin(), head.end(), sector.begin());
+    const int row = CheckFileStart(-1, sector.data(), kStartCheckBytes);
+    taken += row >= kChainTypeCount;
+  }
+  EXPECT_EQ(taken, 0);
+}
+
+}  // namespace
