@@ -95,14 +95,7 @@ std::unique_ptr<EndFinder> MovEnd(const std::uint8_t* /*data*/, std::size_t /*av
 
 }  // namespace media
 
-/// A QuickTime file opening with an 'ftyp' box of a QuickTime brand.
-std::string_view QuickTimeName(const std::uint8_t* data, std::size_t available) {
-  return media::QuickTimeBrand(data, available) ? "MOV" : std::string_view{};
-}
-
 const FileKind kMovKind{.tag = "MOV",
                         .description = "QuickTime movie",
                         .check = media::MovStart,
-                        .make_finder = media::MovEnd,
-                        .first_bytes = {"\0", 1},
-                        .unchained = QuickTimeName};
+                        .make_finder = media::MovEnd};
