@@ -1,5 +1,6 @@
 #include "detect/file_catalogue.h"
 #include "detect/formats/record_walker.h"
+#include "detect/formats/svg_format.h"
 
 #include <algorithm>
 #include <array>
@@ -269,4 +270,5 @@ const FileKind kXmlKind{.tag = "XML",
                         .description = "XML document",
                         .check = XmlStart,
                         .make_finder = XmlEnd,
+                        .name = SvgName,
                         .preview = KindPreview::kText};
