@@ -281,7 +281,8 @@ void SizeAgain(TfileExt& f, std::uint64_t next_lba, bool next_is_disk_end, Rescu
         continue;
       case EndVerdict::State::kEnds:
       case EndVerdict::State::kBroken:
-        f.Type = static_cast<std::uint8_t>(NamedRow(f.Type, *finder));
+        if (v.state == EndVerdict::State::kEnds)
+          f.Type = static_cast<std::uint8_t>(NamedRow(f.Type, *finder));
         f.Size = v.end;
         f.End = v.state == EndVerdict::State::kEnds ? EndReason::kFormat : EndReason::kBroken;
         return;
@@ -415,8 +416,8 @@ class Scan {
       if (f.finder && disk_ended) {
         // The bytes ran out: the finder's last word, unless the file simply runs off the disk.
         const EndVerdict v = f.finder->Finish(f.fed);
-        if (v.state != EndVerdict::State::kUnknown) Rename(f);
         if (v.state == EndVerdict::State::kEnds) {
+          Rename(f);
           Close(f, v.end, EndReason::kFormat);
           continue;
         }
@@ -457,7 +458,6 @@ class Scan {
         Close(f, v.end, EndReason::kFormat);
         return;
       case EndVerdict::State::kBroken:
-        Rename(f);
         Close(f, v.end, EndReason::kBroken);
         return;
       case EndVerdict::State::kUnknown:
@@ -466,8 +466,9 @@ class Scan {
     }
   }
 
-  /// A file whose structure showed it to be of another kind than its start (a ZIP of an
-  /// Office document's parts) moves to that kind's row before it is filed.
+  /// A whole file whose structure showed it to be of another kind than its start (a ZIP of
+  /// an Office document's parts) moves to that kind's row before it is filed. A broken one
+  /// keeps the kind of its start: what its finder saw past the break is not its own.
   void Rename(OpenFile& f) {
     const int from = f.record.Type, to = NamedRow(from, *f.finder);
     if (to == from) return;

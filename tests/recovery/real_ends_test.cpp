@@ -143,7 +143,12 @@ TEST(RealEnds, RealFilesAmongRandomBytesComeBackWhole) {
     // A file cut before the header's own pointers (a TIFF directory) is no file at all.
     if (it == found.end() && p.expected == EndReason::kBroken) continue;
     ASSERT_NE(it, found.end()) << "not found";
-    EXPECT_EQ(it->second.Type, p.file->row);
+    // A file cut short keeps the kind its start shows (an Office document whose parts lie
+    // past the cut is a ZIP).
+    if (p.expected == EndReason::kFormat)
+      EXPECT_EQ(it->second.Type, p.file->row);
+    else
+      EXPECT_EQ(FileKindAt(it->second.Type).make_finder, FileKindAt(p.file->row).make_finder);
     const TfileExt& f = it->second;
     if (f.End == EndReason::kNextStart) {
       // A format that cannot tell its end runs to the next start: the file is all there.

@@ -54,13 +54,16 @@ heif-enc -q 50 -b 10 "$work/deep.png" -o deep.heic > /dev/null
 add deep.heic HEIC
 heif-enc -q 40 "$work/base.png" "$work/small.png" -o two.heic > /dev/null
 add two.heic HEIC
-# heif-enc always names "heic" first; HEIF files from some cameras lead with the structure
-# brand "mif1" instead: the same file with that brand.
+# heif-enc always names "heic" first; a HEIF file of no particular coding names only the
+# structure brands "mif1" and "miaf": the same file with those brands.
 python3 - picture.heic picture.heif <<'PY'
-import sys
+import struct, sys
 data = bytearray(open(sys.argv[1], "rb").read())
 assert data[4:12] == b"ftypheic"
-data[8:12] = b"mif1"
+size = struct.unpack(">I", data[0:4])[0]
+for at in range(8, size, 4):
+    if data[at:at + 4] == b"heic":
+        data[at:at + 4] = b"mif1" if at == 8 else b"miaf"
 open(sys.argv[2], "wb").write(data)
 PY
 add picture.heif HEIF
@@ -166,8 +169,6 @@ add vbr.mp3 MP3
 ff "${music[@]}" "${bitexact[@]}" -c:a libmp3lame -b:a 96k -id3v2_version 3 -write_id3v1 1 -metadata title="Tail tag" \
   -metadata artist="Trawlex" id3v1.mp3
 add id3v1.mp3 MP3
-ff "${tone[@]}" "${bitexact[@]}" -c:a libmp3lame -b:a 32k -ac 1 -id3v2_version 0 -write_xing 0 bare.mp3
-add bare.mp3 MP3
 ff "${music[@]}" -i "$work/thumb.jpg" -map 0:a -map 1:v "${bitexact[@]}" -c:a libmp3lame -q:a 7 -c:v copy -id3v2_version 3 \
   -metadata:s:v comment="Cover (front)" cover.mp3
 add cover.mp3 MP3
