@@ -65,7 +65,7 @@ void TpreviewFrm::showFile(const DriveTable& table, int drive, const TfileExt& f
       [&](std::unique_ptr<SectorReader> disk) {
         return inFreeSpace ? freeSpace->StreamOver(std::move(disk)) : std::move(disk);
       },
-      file.LBA * 512, file.Size, PreviewKindOf(file));
+      file.LBA * 512, file.Size, PreviewKindOf(file), file.Type);
 }
 
 void TpreviewFrm::showNamed(const DriveTable& table, int drive, const UndeletedFile& file) {
@@ -87,15 +87,22 @@ void TpreviewFrm::showNamed(const DriveTable& table, int drive, const UndeletedF
       [&](std::unique_ptr<SectorReader> disk) {
         return FreeSpaceSearch::FileOver(std::move(disk), file);
       },
-      0, file.entry.size, PreviewKindOfType(file.type));
+      0, file.entry.size, PreviewKindOfType(file.type), file.type);
 }
 
 void TpreviewFrm::readAndShow(
     const QString& name, const DriveTable& table, int drive,
     const std::function<std::unique_ptr<SectorReader>(std::unique_ptr<SectorReader>)>& over,
-    std::uint64_t offset, std::uint64_t size, PreviewKind kind) {
+    std::uint64_t offset, std::uint64_t size, PreviewKind kind, int type) {
   const std::uint64_t generation = ++generation_;
   lblName->setText(name);
+  // The kind of file, in a few words (a HEIF picture no image reader here takes is named).
+  const QString kindName =
+      type >= 0 && type < kFileTypeCount
+          ? QString::fromUtf8(FileTypeDescription(type).data(),
+                              static_cast<qsizetype>(FileTypeDescription(type).size()))
+          : QString();
+  lblName->setToolTip(kindName);
   mmText->setPlainText(QStringLiteral("Reading..."));
   pages_->setCurrentWidget(mmText);
   placeBesideOwner();
@@ -111,7 +118,7 @@ void TpreviewFrm::readAndShow(
   std::shared_ptr<SectorReader> reader = over(std::move(disk));
   // The thread owns what it reads from; the window may be gone when it is done.
   QPointer<TpreviewFrm> self(this);
-  std::thread([self, generation, reader, offset, size, kind, name] {
+  std::thread([self, generation, reader, offset, size, kind, name, kindName] {
     Result result;
     result.name = name;
     std::string error;
@@ -131,8 +138,9 @@ void TpreviewFrm::readAndShow(
       }
       if (result.picture.isNull())
         result.text =
-            QStringLiteral("No picture could be made of it (%1). Its first sector:\n\n%2")
-                .arg(reader.canRead() ? reader.errorString()
+            QStringLiteral("%1: no picture could be made of it (%2). Its first sector:\n\n%3")
+                .arg(kindName.isEmpty() ? QStringLiteral("A picture") : kindName,
+                     reader.canRead() ? reader.errorString()
                                       : QStringLiteral("no image reader takes it"),
                      QString::fromStdString(PreviewHex(
                          {bytes.begin(),

@@ -51,7 +51,7 @@ class TpreviewFrm final : public QWidget {
   void readAndShow(
       const QString& name, const DriveTable& table, int drive,
       const std::function<std::unique_ptr<SectorReader>(std::unique_ptr<SectorReader>)>& over,
-      std::uint64_t offset, std::uint64_t size, PreviewKind kind);
+      std::uint64_t offset, std::uint64_t size, PreviewKind kind, int type);
   void present(std::uint64_t generation, const Result& result);
   void placeBesideOwner();
 
