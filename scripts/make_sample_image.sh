@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Makes the sample disk image: a 32 MiB FAT disk that held real files of 16 kinds,
+# Makes the sample disk image: a 32 MiB FAT disk that held real files of 19 kinds,
 # written and then deleted, as after an unlucky "delete folder".
 #   scripts/make_sample_image.sh OUT_DIR
 # Leaves OUT_DIR/sample.img, the original files in OUT_DIR/files/ and
-# OUT_DIR/manifest.tsv (file name, the tag a scan should give its first sector).
+# OUT_DIR/manifest.tsv: file name, the tag a scan gives its first sector ("-" when only a
+# scan with real ends finds it) and the tag a scan with real ends gives it.
 set -euo pipefail
 out=${1:?usage: make_sample_image.sh OUT_DIR}
 mkdir -p "$out"
@@ -15,7 +16,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-manifest() { printf '%s\t%s\n' "$1" "$2" >> "$out/manifest.tsv"; }
+manifest() { printf '%s\t%s\t%s\n' "$1" "$2" "${3:-$2}" >> "$out/manifest.tsv"; }
 
 # Pictures, from ImageMagick's built-in patterns (seeded, so every run is the same).
 convert -seed 7 -size 640x480 plasma:steelblue-wheat "$files/harbour.jpg";  manifest harbour.jpg JPG
@@ -71,13 +72,38 @@ zip -q -X "$files/papers.zip" minutes.rtf contacts.xml;                     mani
 arj a -y -i "$files/papers.arj" minutes.rtf contacts.xml >/dev/null;         manifest papers.arj ARJ
 tar --format=ustar --mtime=2026-01-01 -cf "$files/papers.tar" minutes.rtf contacts.xml; manifest papers.tar TAR
 
+# Today's files: a phone's photo with its Exif block and thumbnail, a video clip, a song and
+# a letter written by an office suite.
+convert -seed 11 -size 800x600 plasma:olive-skyblue -quality 88 "$files/phone.jpg"
+convert "$files/phone.jpg" -resize 160x120 thumb.jpg
+exiftool -q -overwrite_original -Make=Ostrel -Model="Trawlex Phone" \
+  -DateTimeOriginal="2026:06:01 12:00:00" "-ThumbnailImage<=thumb.jpg" "$files/phone.jpg"
+manifest phone.jpg JPG
+ff() { ffmpeg -nostdin -v error -y -threads 1 "$@"; }
+ff -f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi \
+  -i sine=frequency=523:sample_rate=44100:duration=2 -c:v libx264 -preset fast -pix_fmt yuv420p \
+  -c:a aac -b:a 64k -fflags +bitexact -flags:v +bitexact -flags:a +bitexact -movflags +faststart \
+  "$files/clip.mp4"
+manifest clip.mp4 - MP4
+ff -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -c:a libmp3lame -b:a 128k \
+  -fflags +bitexact -flags:a +bitexact -metadata title="Sample tune" "$files/song.mp3"
+manifest song.mp3 - MP3
+{
+  printf 'Dear reader,\n\n'
+  for i in $(seq 1 20); do printf 'Line %d of the letter about the backup that was never made.\n' "$i"; done
+} > letter.txt
+HOME="$work" soffice --headless --convert-to docx:"MS Word 2007 XML" --outdir "$work" letter.txt \
+  >/dev/null 2>&1
+mv letter.docx "$files/letter.docx"
+manifest letter.docx ZIP DOCX
+
 # The disk: a FAT file system holding every file, then emptied again.
 mkfs.vfat -C -n TRAWLEXDEMO -i 0AC0FFEE "$out/sample.img" 32768 >/dev/null
 export MTOOLS_SKIP_CHECK=1
 mmd -i "$out/sample.img" ::/Holiday ::/Papers
 for f in "$files"/*; do
   case "$f" in
-    *.jpg|*.png|*.gif|*.bmp|*.tif|*.psd|*.wav|*.mid) mcopy -i "$out/sample.img" "$f" ::/Holiday/ ;;
+    *.jpg|*.png|*.gif|*.bmp|*.tif|*.psd|*.wav|*.mid|*.mp4|*.mp3) mcopy -i "$out/sample.img" "$f" ::/Holiday/ ;;
     *) mcopy -i "$out/sample.img" "$f" ::/Papers/ ;;
   esac
 done
