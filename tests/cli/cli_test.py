@@ -99,7 +99,7 @@ class SampleImage(unittest.TestCase):
         self.assertEqual(doc["sectors"], os.path.getsize(self.image) // 512)
         self.assertEqual(doc["unreadable"], 0)
         table = run("scan", self.image)
-        self.assertIn("JPG (1)", table.stdout)
+        self.assertIn("JPG (2)", table.stdout)
         self.assertRegex(table.stdout, r"sectors examined: 65536 of 65536, unreadable: 0, files found: \d+")
 
     def test_forensic_images_scan_like_the_raw_image(self):

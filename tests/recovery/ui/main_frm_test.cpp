@@ -897,20 +897,21 @@ TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFoundAndNamedFiles) {
     EXPECT_EQ(named.empty(), !freeSpace);
 
     if (freeSpace) {
-      EXPECT_EQ(marked, "_31.bin");
+      EXPECT_EQ(marked, "_37.bin");
       // The name filter and the sort take the names as they take the found files'.
       OpenTypeRow(kOtherFilesRow);
-      frm_->edNameFilter->setText(QStringLiteral("_35"));
+      frm_->edNameFilter->setText(QStringLiteral("_39"));
       ASSERT_EQ(model->rowCount(), 1);
-      EXPECT_EQ(text(0, 0), "_35.bin");
+      EXPECT_EQ(text(0, 0), "_39.bin");
       frm_->edNameFilter->clear();
       frm_->lvFound->sortByColumn(0, Qt::DescendingOrder);
       EXPECT_EQ(text(0, 0), "_39.bin");
       frm_->lvFound->sortByColumn(2, Qt::AscendingOrder);
-      EXPECT_EQ(text(0, 0), "_31.bin");
+      EXPECT_EQ(text(0, 0), "_37.bin");
       // The picture in pieces, listed by its name: the viewer opens at its disk sector and
       // the preview puts it together as the original would show.
       OpenTypeRow("JPG");
+      frm_->edNameFilter->setText(QStringLiteral("arbour"));
       ASSERT_EQ(model->rowCount(), 1);
       EXPECT_EQ(text(0, 0), "_arbour.jpg");  // FAT keeps no first letter of a deleted name
       pictureAt = text(0, 2);
@@ -926,6 +927,7 @@ TEST_F(MainFrmTest, FreeSpaceSearchListsShowsAndSavesFoundAndNamedFiles) {
       EXPECT_EQ(
           frm_->previewForm()->lblPicture->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
           original.read().convertToFormat(QImage::Format_RGB32));
+      frm_->edNameFilter->clear();
     }
 
     frm_->btnSelectAllClick();
