@@ -217,6 +217,9 @@ TEST_F(MainFrmTest, ScansAnImageAndSavesTickedFilesByteForByte) {
   EXPECT_EQ(frm_->fileTypeModel()->caption(FindFileType("JPG")), QStringLiteral("JPG (2)"));
   EXPECT_EQ(frm_->fileTypeModel()->caption(FindFileType("ZIP")), QStringLiteral("ZIP (3)"));
   EXPECT_EQ(frm_->fileTypeModel()->caption(FindFileType("GIF")), QStringLiteral("GIF"));
+  // Without real ends the list holds the 45 kinds alone.
+  EXPECT_FALSE(frm_->lvSelectedFileType->isRowHidden(FindFileType("ZIP"), QModelIndex()));
+  EXPECT_TRUE(frm_->lvSelectedFileType->isRowHidden(FindFileType("DOCX"), QModelIndex()));
   EXPECT_EQ(frm_->edLastSector->text(), QStringLiteral("3000"));
   EXPECT_EQ(frm_->edLBA->text(), QStringLiteral("3000"));
   EXPECT_EQ(frm_->edFoundFile->text(), QStringLiteral("6"));
@@ -790,6 +793,8 @@ TEST_F(MainFrmTest, RealEndsAddTheEndColumn) {
   OpenOnImage();
   frm_->SetRealEnds(true);
   ScanToTheEnd();
+  // With real ends today's kinds are looked for too, and their rows are listed.
+  EXPECT_FALSE(frm_->lvSelectedFileType->isRowHidden(FindFileType("DOCX"), QModelIndex()));
   OpenTypeRow("GIF");
   FoundFilesModel& found = *frm_->foundFilesModel();
   ASSERT_EQ(found.columnCount(), 4);

@@ -224,9 +224,13 @@ int main(int argc, char** argv) {
   frm.lvAvailableDisk->setCurrentItem(frm.lvAvailableDisk->topLevelItem(0));
   frm.erbNextClick();
   ended.wait(20000);
-  frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("TAR"), 0));
+  // Only the types found, today's kinds among them: the video clip's row open.
+  frm.chkFoundTypesOnly->setChecked(true);
+  frm.lvSelectedFileType->setCurrentIndex(frm.fileTypeModel()->index(FindFileType("MP4"), 0));
+  frm.lvSelectedFileType->scrollTo(frm.lvSelectedFileType->currentIndex());
   frm.lvSelectedFileTypeClick();
   Save(&frm, out + QStringLiteral("/main-real-ends.png"));
+  frm.chkFoundTypesOnly->setChecked(false);
 
   // The preview of a picture found on the far disk, beside the main window; the found list shows
   // its sector numbers of nine digits.
