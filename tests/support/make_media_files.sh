@@ -56,6 +56,11 @@ ff "${video[@]}" "${sound[@]}" -fflags +bitexact -c:v mpeg4 -c:a pcm_s16le clip.
 ff "${video[@]}" -fflags +bitexact -c:v mpeg4 -f mov clip.mov && add clip.mov MOV
 ff "${video[@]}" -fflags +bitexact -c:v mpeg1video -f mpeg clip1.mpg && add clip1.mpg MPG
 ff "${video[@]}" "${sound[@]}" -fflags +bitexact -c:v mpeg2video -c:a mp2 -f vob clip2.mpg && add clip2.mpg MPG
+# Elementary video streams, which ffmpeg writes without an end code.
+ff -f lavfi -i testsrc=size=320x240:rate=25:duration=1 -fflags +bitexact -c:v mpeg1video \
+  -f mpeg1video video1.mpg && add video1.mpg MPG
+ff -f lavfi -i testsrc=size=176x144:rate=25:duration=1 -fflags +bitexact -c:v mpeg2video -g 12 \
+  -bf 2 -f mpeg2video video2.mpg && add video2.mpg MPG
 ff "${video[@]}" "${sound[@]}" -fflags +bitexact -c:v wmv2 -c:a wmav2 -f asf clip.asf && add clip.asf ASF
 ff "${video[@]}" "${sound[@]}" -fflags +bitexact -c:v rv10 -c:a ac3 -f rm clip.rm && add clip.rm RM
 
