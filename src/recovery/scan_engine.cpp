@@ -23,8 +23,11 @@ namespace {
 /// checks, see the disk's real bytes where they look beyond the chunk's last sector.
 constexpr std::uint32_t kOverlapSectors = 4;
 static_assert(kOverlapSectors * kSectorSize >= kDetectReadExtent - kSectorSize);
-constexpr std::uint32_t kCheckOverlapSectors = 8;
-static_assert(kCheckOverlapSectors * kSectorSize >= kStartCheckBytes - kSectorSize);
+/// With real ends every start check sees 64 KiB from its sector on, wherever in a chunk the
+/// sector lies (a compound document's directory, which names its kind, may lie past 4 KiB).
+constexpr std::uint32_t kCheckOverlapSectors = 128;
+constexpr std::size_t kStartLookBytes = kCheckOverlapSectors * kSectorSize;
+static_assert(kStartLookBytes >= kStartCheckBytes);
 constexpr std::size_t kBufferBytes = (kChunkSectors + kCheckOverlapSectors) * kSectorSize;
 /// Files whose structure is followed at once; past this the oldest runs to the next start.
 constexpr std::size_t kMaxFollowed = 256;
@@ -196,7 +199,7 @@ class ChunkPipeline {
         result.first_unread = std::min(result.first_unread, r.unread.front().first);
       have += piece;
       // Sectors whose every byte the detector (and the start checks) may read has arrived.
-      const std::size_t need = real_ends_ ? kStartCheckBytes : std::size_t{kDetectReadExtent};
+      const std::size_t need = real_ends_ ? kStartLookBytes : std::size_t{kDetectReadExtent};
       const std::uint32_t ready =
           have == want
               ? n
