@@ -147,6 +147,9 @@ class AddressListFinder final : public EndFinder {
       const std::uint8_t b = data[i];
       if (!kText[b]) return EndsAt(End(fed_ + i));
       if (IsLineEnd(b)) {
+        // After its first line a list holds addresses, comments and blank lines: a line of
+        // anything else is what follows the file, though its bytes look like text.
+        if (!line_.empty() && line_end_ != 0 && !IsAddress()) return EndsAt(line_end_);
         line_end_ = fed_ + i + 1;
         line_.clear();
         address_like_ = true;
@@ -169,9 +172,11 @@ class AddressListFinder final : public EndFinder {
   /// Where the file ends when its text stops at `stop`.
   [[nodiscard]] std::uint64_t End(std::uint64_t stop) const {
     if (line_end_ == 0 || line_.empty()) return stop;
-    const bool address =
-        address_like_ && (line_.find("://") != std::string::npos || line_.front() == '#');
-    return address ? stop : line_end_;
+    return IsAddress() ? stop : line_end_;
+  }
+  /// The line so far is an address or a comment.
+  [[nodiscard]] bool IsAddress() const {
+    return address_like_ && (line_.find("://") != std::string::npos || line_.front() == '#');
   }
 
   std::uint64_t fed_ = 0;
