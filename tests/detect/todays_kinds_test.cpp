@@ -97,9 +97,14 @@ TEST(TodaysKinds, EachIsNamedEndsAtItsSizeBreaksWhenCutAndHidesNoStart) {
     const EndVerdict cut = Follow(start, file.bytes, half, 509).second;
     EXPECT_TRUE(cut.state == State::kBroken || cut.state == State::kUnknown);
     EXPECT_LE(cut.end, half);
-    // Compressed and coded data hold no start of anything: every sector inside is turned down.
-    for (std::size_t at = 512; at < file.bytes.size(); at += 512)
-      EXPECT_EQ(StartRow(disk, at), -1) << "a start at " << at;
+    // Compressed and coded data hold no start of anything: every sector inside is turned
+    // down, but for a member of the same structure that happens to begin one (a ZIP member's
+    // header inside an Office document), which is listed as the starts inside files are.
+    for (std::size_t at = 512; at < file.bytes.size(); at += 512) {
+      const int inner = StartRow(disk, at);
+      if (inner >= 0 && FileKindAt(inner).make_finder == FileKindAt(start).make_finder) continue;
+      EXPECT_EQ(inner, -1) << "a start at " << at;
+    }
   }
 }
 
