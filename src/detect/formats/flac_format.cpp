@@ -1,9 +1,11 @@
 #include "detect/file_kind.h"
 #include "detect/formats/format_bytes.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -19,15 +21,15 @@ constexpr std::array<std::uint8_t, 256> kCrc8 = [] {
 }();
 
 /// The CRC-16 of whole frames: polynomial 0x8005, not reflected, starting from 0. Row k is a byte's
-/// share when k zero bytes follow it, for four bytes at a time.
-constexpr std::array<std::array<std::uint16_t, 256>, 4> kCrc16 = [] {
-  std::array<std::array<std::uint16_t, 256>, 4> t{};
+/// share when k zero bytes follow it, for eight bytes at a time.
+constexpr std::array<std::array<std::uint16_t, 256>, 8> kCrc16 = [] {
+  std::array<std::array<std::uint16_t, 256>, 8> t{};
   for (unsigned i = 0; i < 256; ++i) {
     unsigned c = i << 8;
     for (int k = 0; k < 8; ++k) c = (c & 0x8000) ? ((c << 1) ^ 0x8005) : (c << 1);
     t[0][i] = static_cast<std::uint16_t>(c);
   }
-  for (int k = 1; k < 4; ++k)
+  for (int k = 1; k < 8; ++k)
     for (unsigned i = 0; i < 256; ++i)
       t[k][i] = static_cast<std::uint16_t>(t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 8];
   return t;
@@ -39,9 +41,18 @@ std::uint8_t Crc8(const std::uint8_t* p, std::size_t n) {
   return c;
 }
 
+std::uint16_t Crc16(std::uint16_t crc, const std::uint8_t* q, const std::uint8_t* end) {
+  for (; end - q >= 8; q += 8)
+    crc = kCrc16[7][q[0] ^ (crc >> 8)] ^ kCrc16[6][q[1] ^ (crc & 0xFF)] ^ kCrc16[5][q[2]] ^
+          kCrc16[4][q[3]] ^ kCrc16[3][q[4]] ^ kCrc16[2][q[5]] ^ kCrc16[1][q[6]] ^ kCrc16[0][q[7]];
+  for (; q < end; ++q) crc = static_cast<std::uint16_t>(crc << 8) ^ kCrc16[0][(crc >> 8) ^ *q];
+  return crc;
+}
+
 /// What the stream header (STREAMINFO) says.
 struct StreamInfo {
   unsigned min_block = 0, max_block = 0;
+  std::uint32_t max_frame = 0;  ///< 0: not known
   std::uint32_t rate = 0;
   unsigned channels = 0, bits = 0;
   std::uint64_t samples = 0;  ///< 0: not known
@@ -53,6 +64,7 @@ bool ReadStreamInfo(const std::uint8_t* s, StreamInfo& info) {
   info.max_block = Be16(s + 2);
   const std::uint32_t min_frame = s[4] << 16 | s[5] << 8 | s[6];
   const std::uint32_t max_frame = s[7] << 16 | s[8] << 8 | s[9];
+  info.max_frame = max_frame;
   info.rate = static_cast<std::uint32_t>(s[10] << 12 | s[11] << 4 | s[12] >> 4);
   info.channels = ((s[12] >> 1) & 7) + 1;
   info.bits = (((s[12] & 1) << 4) | (s[13] >> 4)) + 1;
@@ -79,23 +91,105 @@ bool FlacStart(const std::uint8_t* d, std::size_t available) {
   return at + 2 > available || (d[at] == 0xFF && (d[at + 1] & 0xFE) == 0xF8);
 }
 
+/// The bytes after the frame number that a block size code (codes 6 and 7 call for one and two) or
+/// a sample rate code (12, then 13 and 14) calls for.
+std::size_t ExtraBytes(unsigned code, unsigned one, unsigned last) {
+  return code == one ? 1 : code > one && code <= last ? 2 : 0;
+}
+
+/// What a frame header says.
+struct FrameHeader {
+  unsigned block = 0, channels = 0, depth = 0, channel_code = 0;
+  std::uint32_t rate = 0;
+  std::uint64_t number = 0;  ///< the frame number, or the first sample's with variable blocks
+  bool variable = false;
+};
+
+/// The fields of a whole header whose first five bytes passed and whose CRC-8 holds; false when the
+/// number is not UTF-8 coded. Rate and depth codes 0 take the stream header's.
+bool DecodeHeader(const std::uint8_t* h, std::size_t number_length, const StreamInfo& info,
+                  FrameHeader& f) {
+  const unsigned size_code = h[2] >> 4, rate_code = h[2] & 15;
+  const unsigned depth_code = (h[3] >> 1) & 7;
+  f.channel_code = h[3] >> 4;
+  // The frame or sample number, UTF-8 coded.
+  std::uint64_t number = number_length == 1 ? h[4] : h[4] & (0x7F >> number_length);
+  for (std::size_t i = 1; i < number_length; ++i) {
+    if ((h[4 + i] & 0xC0) != 0x80) return false;
+    number = number << 6 | (h[4 + i] & 0x3F);
+  }
+  f.number = number;
+  std::size_t at = 4 + number_length;
+  if (size_code == 1)
+    f.block = 192;
+  else if (size_code <= 5)
+    f.block = 576u << (size_code - 2);
+  else if (size_code == 6)
+    f.block = h[at++] + 1u;
+  else if (size_code == 7)
+    f.block = Be16(h + at) + 1u, at += 2;
+  else
+    f.block = 256u << (size_code - 8);
+  static constexpr std::uint32_t kRates[12] = {0,     88200, 176400, 192000, 8000,  16000,
+                                               22050, 24000, 32000,  44100,  48000, 96000};
+  f.rate = info.rate;
+  if (rate_code >= 1 && rate_code <= 11)
+    f.rate = kRates[rate_code];
+  else if (rate_code == 12)
+    f.rate = h[at] * 1000u;
+  else if (rate_code == 13)
+    f.rate = Be16(h + at);
+  else if (rate_code == 14)
+    f.rate = Be16(h + at) * 10u;
+  static constexpr unsigned kDepths[8] = {0, 8, 12, 0, 16, 20, 24, 32};
+  f.depth = depth_code == 0 ? info.bits : kDepths[depth_code];
+  f.channels = f.channel_code <= 7 ? f.channel_code + 1 : 2;
+  f.variable = (h[1] & 1) != 0;
+  return true;
+}
+
+/// The longest frame header: sync and codes, a 7-byte number, 2 bytes each of block size and rate,
+/// the CRC-8.
+constexpr std::size_t kMaxHeader = 16;
+/// The most of one frame kept to read it again bit by bit.
+constexpr std::uint64_t kMaxKept = 1 << 20;
+
 /// The blocks of metadata by their lengths, then the frames, each read to its exact end: the header
 /// (its CRC-8 and fields agreeing with the stream header and the frame count), every subframe's
 /// warm-up, coefficients and Rice-coded residual, then the frame's CRC-16. The file ends with the
 /// frame that completes the stated sample count; when the count is not known, with the last frame
-/// that no valid frame header follows.
+/// that no valid frame header follows. A frame before the last one is not read bit by bit: it ends
+/// where its CRC-16 comes to 0 and the next frame's header follows. Only when no such place comes
+/// within the frame's largest size, or the bytes run out first, is it read again bit by bit from
+/// the bytes kept of it.
 class FlacFinder final : public EndFinder {
  public:
   EndVerdict Feed(std::span<const std::uint8_t> data) override {
-    begin_ = p_ = crc_from_ = data.data();
-    end_ = p_ + data.size();
-    const EndVerdict verdict = Run();
-    UpdateCrc();
-    piece_at_ += static_cast<std::uint64_t>(p_ - begin_);
-    begin_ = p_;
+    // A possible frame end close before the last piece's end, looked at with these bytes.
+    while (state_ == State::kFast && scan_ < kept_.size()) {
+      const Tail tail = ScanTail(data);
+      if (tail == Tail::kMore) {
+        kept_.insert(kept_.end(), data.begin(), data.end());
+        fed_ += data.size();
+        return NeedMore();
+      }
+      if (tail == Tail::kScanned) break;
+      // The next frame begins in the bytes kept.
+      const std::uint64_t at = element_ + scan_;
+      rest_.assign(kept_.begin() + static_cast<std::ptrdiff_t>(scan_), kept_.end());
+      EndFrame();
+      const EndVerdict verdict = RunRegion(rest_.data(), rest_.size(), at);
+      if (verdict.state != EndVerdict::State::kNeedMore) return verdict;
+    }
+    const EndVerdict verdict = RunRegion(data.data(), data.size(), fed_);
+    fed_ += data.size();
     return verdict;
   }
   EndVerdict Finish(std::uint64_t /*fed*/) override {
+    if (state_ == State::kFast) {
+      const EndVerdict verdict = ReadKeptAgain();
+      if (verdict.state != EndVerdict::State::kNeedMore) return verdict;
+    }
     // Cut at a frame's first byte: the end, when no count says otherwise.
     if (state_ == State::kFrameHeader && header_length_ == 0 && bits_ == 0 && frames_ > 0 &&
         info_.samples == 0)
@@ -120,7 +214,183 @@ class FlacFinder final : public EndFinder {
     kAlign,
     kFooter,
     kSkip,
+    kFast,  ///< looking for the frame's end by its CRC-16 and the next header
   };
+
+  /// Reads `size` bytes at `data`, which are the file's from `at` on.
+  EndVerdict RunRegion(const std::uint8_t* data, std::size_t size, std::uint64_t at) {
+    begin_ = p_ = crc_from_ = data;
+    end_ = data + size;
+    piece_at_ = at;
+    if (state_ == State::kFast) keep_from_ = data;
+    const EndVerdict verdict = Run();
+    UpdateCrc();
+    if (verdict.state == EndVerdict::State::kNeedMore && state_ == State::kFast && keep_from_)
+      kept_.insert(kept_.end(), keep_from_, end_);
+    keep_from_ = nullptr;
+    return verdict;
+  }
+
+  /// The frame whose header was just read, looked at quickly. Its bytes are kept from here on when
+  /// it goes on past this piece.
+  void StartFast() {
+    UpdateCrc();
+    scan_ = Pos() - element_;
+    kept_.clear();
+    if (element_ >= piece_at_) {
+      keep_from_ = begin_ + (element_ - piece_at_);
+    } else {
+      kept_.assign(header_, header_ + std::min<std::uint64_t>(scan_, sizeof header_));
+      keep_from_ = p_;
+    }
+    // The frame is no longer than its samples stored verbatim (encoders fall back to that).
+    const std::uint64_t verbatim =
+        32 +
+        std::uint64_t{channels_} * (2 + (std::uint64_t{block_} * (bits_per_sample_ + 1) + 7) / 8);
+    limit_ =
+        std::min<std::uint64_t>(kMaxKept, std::max<std::uint64_t>(verbatim, info_.max_frame + 16));
+    state_ = State::kFast;
+  }
+
+  /// The frame read, the next one begins.
+  void EndFrame() {
+    samples_ += block_;
+    ++frames_;
+    slow_frame_ = false;
+    kept_.clear();
+    state_ = State::kFrameHeader;
+  }
+
+  /// Runs of bytes between 0xFF bytes go into the CRC-16 in one go; where it is 0 before a frame
+  /// sync, the header there is checked. False when the piece is used up or with a verdict.
+  bool FastScan(EndVerdict& verdict) {
+    const std::size_t room = scan_ >= limit_
+                                 ? 0
+                                 : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                       limit_ - scan_, static_cast<std::uint64_t>(end_ - p_)));
+    const std::uint8_t* const limit = p_ + room;
+    const std::uint8_t* done = p_;  // the CRC-16 covers the bytes up to here
+    const std::uint8_t* q = p_;
+    std::uint16_t crc = crc_;
+    while (q < limit) {
+      q = static_cast<const std::uint8_t*>(
+          std::memchr(q, 0xFF, static_cast<std::size_t>(limit - q)));
+      if (q == nullptr) break;
+      if (q + 1 < end_ && (q[1] & 0xFE) != 0xF8) {
+        ++q;
+        continue;
+      }
+      crc = Crc16(crc, done, q);
+      done = q;
+      if (crc == 0) {
+        const Check check = CheckNext(q, static_cast<std::size_t>(end_ - q));
+        if (check == Check::kYes) {
+          EndFrame();
+          p_ = crc_from_ = q;
+          return true;
+        }
+        if (check == Check::kMore) {
+          // Looked at again with the next piece's bytes.
+          crc_ = crc;
+          scan_ += static_cast<std::uint64_t>(q - p_);
+          p_ = crc_from_ = end_;
+          verdict = NeedMore();
+          return false;
+        }
+      }
+      ++q;
+    }
+    crc_ = Crc16(crc, done, limit);
+    scan_ += static_cast<std::uint64_t>(limit - p_);
+    if (limit == end_) {
+      p_ = crc_from_ = end_;
+      verdict = NeedMore();
+      return false;
+    }
+    // No next frame within the frame's largest size: it is read again bit by bit.
+    if (kept_.empty()) {
+      p_ = crc_from_ = keep_from_;
+      keep_from_ = nullptr;
+      Restart();
+      return true;
+    }
+    kept_.insert(kept_.end(), keep_from_, limit);
+    const std::uint8_t* const live_end = end_;
+    const std::uint64_t live_at = piece_at_ + static_cast<std::uint64_t>(limit - begin_);
+    verdict = ReadKeptAgain();
+    if (verdict.state != EndVerdict::State::kNeedMore) return false;
+    begin_ = p_ = crc_from_ = limit;
+    end_ = live_end;
+    piece_at_ = live_at;
+    return true;
+  }
+
+  /// Back to the frame's first byte, to read it bit by bit.
+  void Restart() {
+    state_ = State::kFrameHeader;
+    header_length_ = 0;
+    header_need_ = 5;
+    bits_ = 0;
+    acc_ = 0;
+    slow_frame_ = true;
+  }
+
+  /// The kept bytes of the frame read again bit by bit: a verdict, or kNeedMore with all of them
+  /// read.
+  EndVerdict ReadKeptAgain() {
+    Restart();
+    replaying_ = true;
+    const EndVerdict verdict = RunRegion(kept_.data(), kept_.size(), element_);
+    replaying_ = false;
+    kept_.clear();
+    return verdict;
+  }
+
+  enum class Tail { kMore, kScanned, kFound };
+  /// The kept bytes after a possible end that the last piece had too few bytes to check.
+  Tail ScanTail(std::span<const std::uint8_t> data) {
+    while (scan_ < kept_.size()) {
+      const std::uint8_t byte = kept_[scan_];
+      if (crc_ == 0 && byte == 0xFF) {
+        std::uint8_t h[kMaxHeader];
+        const std::size_t kept = std::min<std::size_t>(kept_.size() - scan_, kMaxHeader);
+        std::memcpy(h, kept_.data() + scan_, kept);
+        const std::size_t more = std::min(kMaxHeader - kept, data.size());
+        if (more > 0) std::memcpy(h + kept, data.data(), more);
+        const Check check = CheckNext(h, kept + more);
+        if (check == Check::kMore) return Tail::kMore;
+        if (check == Check::kYes) return Tail::kFound;
+      }
+      crc_ = static_cast<std::uint16_t>(crc_ << 8) ^ kCrc16[0][(crc_ >> 8) ^ byte];
+      ++scan_;
+    }
+    return Tail::kScanned;
+  }
+
+  enum class Check { kNo, kYes, kMore };
+  /// Whether the next frame's header begins at `h`, by the tests ReadHeader makes.
+  [[nodiscard]] Check CheckNext(const std::uint8_t* h, std::size_t n) const {
+    if (n < 2) return Check::kMore;
+    if (h[0] != 0xFF || (h[1] & 0xFE) != 0xF8) return Check::kNo;
+    if (n < 5) return Check::kMore;
+    const unsigned size_code = h[2] >> 4, rate_code = h[2] & 15;
+    const unsigned channel_code = h[3] >> 4, depth_code = (h[3] >> 1) & 7;
+    if (size_code == 0 || rate_code == 15 || channel_code > 10 || depth_code == 3 || (h[3] & 1))
+      return Check::kNo;
+    const unsigned ones = static_cast<unsigned>(std::countl_one(h[4]));
+    if (ones == 1 || ones == 8) return Check::kNo;
+    const std::size_t number_length = ones == 0 ? 1 : ones;
+    const std::size_t need =
+        4 + number_length + ExtraBytes(size_code, 6, 7) + ExtraBytes(rate_code, 12, 14) + 1;
+    if (n < need) return Check::kMore;
+    FrameHeader f;
+    if (Crc8(h, need) != 0 || !DecodeHeader(h, number_length, info_, f)) return Check::kNo;
+    const std::uint64_t next = f.variable ? samples_ + block_ : frames_ + 1;
+    if (f.rate != info_.rate || f.depth != info_.bits || f.channels != info_.channels ||
+        f.block > info_.max_block || f.variable != variable_ || f.number != next)
+      return Check::kNo;
+    return Check::kYes;
+  }
 
   /// Bytes taken so far.
   [[nodiscard]] std::uint64_t Pos() const {
@@ -228,6 +498,14 @@ class FlacFinder final : public EndFinder {
           const EndVerdict verdict = ReadHeader();
           if (verdict.state != EndVerdict::State::kNeedMore || state_ == State::kFrameHeader)
             return verdict;
+          if (!slow_frame_ && !replaying_ &&
+              (info_.samples == 0 || samples_ + block_ < info_.samples))
+            StartFast();
+          break;
+        }
+        case State::kFast: {
+          EndVerdict verdict;
+          if (!FastScan(verdict)) return verdict;
           break;
         }
         case State::kSubframe: {
@@ -327,6 +605,7 @@ class FlacFinder final : public EndFinder {
           if (crc_ != 0) return BrokenAt(element_);
           samples_ += block_;
           ++frames_;
+          slow_frame_ = false;
           if (info_.samples != 0 && samples_ >= info_.samples)
             return samples_ == info_.samples ? EndsAt(Pos()) : BrokenAt(element_);
           state_ = State::kFrameHeader;
@@ -410,12 +689,6 @@ class FlacFinder final : public EndFinder {
   /// What follows a channel's subframe: the next one, or the frame's end.
   State NextChannel() { return ++channel_ == channels_ ? State::kAlign : State::kSubframe; }
 
-  /// The bytes after the frame number that a block size code (codes 6 and 7 call for one and
-  /// two) or a sample rate code (12, then 13 and 14) calls for.
-  static std::size_t ExtraBytes(unsigned code, unsigned one, unsigned last) {
-    return code == one ? 1 : code > one && code <= last ? 2 : 0;
-  }
-
   /// A frame header, byte by byte: its fields, then its CRC-8.
   EndVerdict ReadHeader() {
     for (;;) {
@@ -441,43 +714,15 @@ class FlacFinder final : public EndFinder {
     if (Crc8(h, header_need_) != 0) return NoFrame();
     header_length_ = 0;
     header_need_ = 5;
-    const unsigned size_code = h[2] >> 4, rate_code = h[2] & 15;
-    const unsigned channel_code = h[3] >> 4, depth_code = (h[3] >> 1) & 7;
-    // The frame or sample number, UTF-8 coded.
-    std::uint64_t number = number_length_ == 1 ? h[4] : h[4] & (0x7F >> number_length_);
-    for (std::size_t i = 1; i < number_length_; ++i) {
-      if ((h[4 + i] & 0xC0) != 0x80) return NoFrame();
-      number = number << 6 | (h[4 + i] & 0x3F);
-    }
-    std::size_t at = 4 + number_length_;
-    if (size_code == 1)
-      block_ = 192;
-    else if (size_code <= 5)
-      block_ = 576u << (size_code - 2);
-    else if (size_code == 6)
-      block_ = h[at++] + 1u;
-    else if (size_code == 7)
-      block_ = Be16(h + at) + 1u, at += 2;
-    else
-      block_ = 256u << (size_code - 8);
-    static constexpr std::uint32_t kRates[12] = {0,     88200, 176400, 192000, 8000,  16000,
-                                                 22050, 24000, 32000,  44100,  48000, 96000};
-    std::uint32_t rate = info_.rate;
-    if (rate_code >= 1 && rate_code <= 11)
-      rate = kRates[rate_code];
-    else if (rate_code == 12)
-      rate = h[at] * 1000u;
-    else if (rate_code == 13)
-      rate = Be16(h + at);
-    else if (rate_code == 14)
-      rate = Be16(h + at) * 10u;
-    static constexpr unsigned kDepths[8] = {0, 8, 12, 0, 16, 20, 24, 32};
-    const unsigned depth = depth_code == 0 ? info_.bits : kDepths[depth_code];
-    channels_ = channel_code <= 7 ? channel_code + 1 : 2;
-    const bool variable = (h[1] & 1) != 0;
-    if (rate != info_.rate || depth != info_.bits || channels_ != info_.channels ||
+    FrameHeader f;
+    if (!DecodeHeader(h, number_length_, info_, f)) return NoFrame();
+    block_ = f.block;
+    channels_ = f.channels;
+    const bool variable = f.variable;
+    const unsigned depth = f.depth, channel_code = f.channel_code;
+    if (f.rate != info_.rate || depth != info_.bits || channels_ != info_.channels ||
         block_ > info_.max_block || (frames_ > 0 && variable != variable_) ||
-        number != (variable ? samples_ : frames_))
+        f.number != (variable ? samples_ : frames_))
       return NoFrame();
     variable_ = variable;
     bits_per_sample_ = depth;
@@ -502,6 +747,15 @@ class FlacFinder final : public EndFinder {
   const std::uint8_t* crc_from_ = nullptr;
   const std::uint8_t* begin_ = nullptr;
   std::uint64_t piece_at_ = 0;  ///< where the piece being read begins in the file
+  std::uint64_t fed_ = 0;
+
+  std::vector<std::uint8_t> kept_;  ///< the frame's bytes from earlier pieces
+  std::vector<std::uint8_t> rest_;
+  const std::uint8_t* keep_from_ = nullptr;  ///< the first byte of the piece still to keep
+  std::uint64_t scan_ = 0;                   ///< the frame's bytes that crc_ covers
+  std::uint64_t limit_ = 0;                  ///< the frame's largest size
+  bool slow_frame_ = false;                  ///< the frame is read bit by bit
+  bool replaying_ = false;                   ///< kept bytes are being read again
 
   State state_ = State::kMagic, after_ = State::kMagic;
   std::uint64_t skip_ = 0;
