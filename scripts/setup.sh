@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format ccache
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # GUI
