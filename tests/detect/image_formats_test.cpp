@@ -2,6 +2,7 @@
 #include "detect/file_detect.h"
 #include "detect/format_table.h"
 #include "detect/formats/crc32.h"
+#include "support/format_follow.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace format_follow;
 using State = EndVerdict::State;
 
 struct MediaFile {
@@ -48,42 +49,6 @@ class MediaFiles : public testing::Test {
   static inline bool made_ = false;
   static inline std::vector<MediaFile> files_;
 };
-
-Bytes Garbage(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-  return bytes;
-}
-
-/// The file followed by random bytes, and zero slack so every read stays inside.
-Bytes OnDisk(const Bytes& file, std::size_t garbage = 65536) {
-  Bytes disk = file;
-  const Bytes tail = Garbage(garbage, 11);
-  disk.insert(disk.end(), tail.begin(), tail.end());
-  disk.resize(disk.size() + 8192);
-  return disk;
-}
-
-/// The row the detector and the closer check give the sector at `at`.
-int StartRow(const Bytes& disk, std::size_t at) {
-  std::string tag;
-  const std::uint8_t* sector = disk.data() + at;
-  const int row = DetectFileType(sector, 512, tag, 255) ? FindFileType(tag) : -1;
-  return CheckFileStart(row, sector, std::min<std::size_t>(disk.size() - at, kStartCheckBytes));
-}
-
-/// Feeds `size` bytes of `disk` in pieces of `piece` bytes; finishes when they run out.
-EndVerdict Follow(int row, const Bytes& disk, std::size_t size, std::size_t piece) {
-  auto finder =
-      MakeEndFinder(row, disk.data(), std::min<std::size_t>(disk.size(), kStartCheckBytes));
-  if (finder == nullptr) return {State::kUnknown, 0};
-  for (std::size_t at = 0; at < size; at += piece) {
-    const EndVerdict verdict = finder->Feed({disk.data() + at, std::min(piece, size - at)});
-    if (verdict.state != State::kNeedMore) return verdict;
-  }
-  return finder->Finish(size);
-}
 
 TEST_F(MediaFiles, EachRealFileIsNamedEndsAtItsSizeAndBreaksWhenCut) {
   for (const MediaFile& file : files_) {

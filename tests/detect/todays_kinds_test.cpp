@@ -5,6 +5,7 @@
 #include "detect/file_catalogue.h"
 #include "detect/file_detect.h"
 #include "detect/format_table.h"
+#include "support/format_follow.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace format_follow;
 using State = EndVerdict::State;
 
 struct TodaysFile {
@@ -37,36 +38,6 @@ std::vector<TodaysFile> ReadTodaysFiles() {
   return files;
 }
 
-/// The file followed by random bytes, and zero slack so every read stays inside.
-Bytes OnDisk(const Bytes& file, std::size_t garbage = 65536) {
-  std::mt19937 random(5);
-  Bytes disk = file;
-  for (std::size_t i = 0; i < garbage; ++i) disk.push_back(static_cast<std::uint8_t>(random()));
-  disk.resize(disk.size() + 8192);
-  return disk;
-}
-
-/// The row the detector and the closer check give the sector at `at`.
-int StartRow(const Bytes& disk, std::size_t at) {
-  std::string tag;
-  const std::uint8_t* sector = disk.data() + at;
-  const int row = DetectFileType(sector, 512, tag, 255) ? FindFileType(tag) : -1;
-  return CheckFileStart(row, sector, std::min<std::size_t>(disk.size() - at, kStartCheckBytes));
-}
-
-/// Feeds the first `size` bytes of `disk` in pieces; the row the finder named and its verdict.
-std::pair<int, EndVerdict> Follow(int row, const Bytes& disk, std::size_t size, std::size_t piece) {
-  auto finder =
-      MakeEndFinder(row, disk.data(), std::min<std::size_t>(disk.size(), kStartCheckBytes));
-  if (finder == nullptr) return {row, {State::kUnknown, 0}};
-  for (std::size_t at = 0; at < size; at += piece) {
-    const EndVerdict verdict = finder->Feed({disk.data() + at, std::min(piece, size - at)});
-    if (verdict.state != State::kNeedMore) return {NamedRow(row, *finder), verdict};
-  }
-  const EndVerdict last = finder->Finish(size);
-  return {NamedRow(row, *finder), last};
-}
-
 TEST(TodaysKinds, EachIsNamedEndsAtItsSizeBreaksWhenCutAndHidesNoStart) {
   const std::vector<TodaysFile> files = ReadTodaysFiles();
   if (files.empty())
@@ -79,7 +50,7 @@ TEST(TodaysKinds, EachIsNamedEndsAtItsSizeBreaksWhenCutAndHidesNoStart) {
       ADD_FAILURE() << "no kind " << file.tag;
       continue;
     }
-    const Bytes disk = OnDisk(file.bytes);
+    const Bytes disk = OnDisk(file.bytes, 65536, 5);
     const int start = StartRow(disk, 0);
     if (start < 0) {
       ADD_FAILURE() << "not taken as a start";
@@ -88,13 +59,13 @@ TEST(TodaysKinds, EachIsNamedEndsAtItsSizeBreaksWhenCutAndHidesNoStart) {
     // Pieces of one byte only for the small files: the walk is the same, just slower.
     for (const std::size_t piece : {std::size_t{1}, std::size_t{509}, std::size_t{131072}}) {
       if (piece == 1 && file.bytes.size() > 256 * 1024) continue;
-      const auto [named, verdict] = Follow(start, disk, disk.size(), piece);
+      const auto [named, verdict] = FollowNamed(start, disk, disk.size(), piece);
       EXPECT_EQ(FileTypeTag(named), file.tag) << "piece " << piece;
       EXPECT_EQ(verdict.state, State::kEnds) << "piece " << piece;
       EXPECT_EQ(verdict.end, file.bytes.size()) << "piece " << piece;
     }
     const std::size_t half = file.bytes.size() / 2;
-    const EndVerdict cut = Follow(start, file.bytes, half, 509).second;
+    const EndVerdict cut = Follow(start, file.bytes, half, 509);
     EXPECT_TRUE(cut.state == State::kBroken || cut.state == State::kUnknown);
     EXPECT_LE(cut.end, half);
     // Compressed and coded data hold no start of anything: every sector inside is turned
