@@ -111,13 +111,14 @@ class JpegFinder final : public EndFinder {
   std::uint64_t fed_ = 0, mark_ = 0;
 };
 
-}  // namespace
-
-bool JpegStart(const std::uint8_t* data, std::size_t available) {
-  // The segments within the bytes seen must chain, marker to marker, up to a scan.
+/// Walks the segments from the start marker, each to the marker of the next, as far as the
+/// bytes at hand go: false when they do not chain; `scan` when the first scan is reached,
+/// `segments` how many came before it.
+bool SegmentsChain(const std::uint8_t* data, std::size_t available, bool& scan, int& segments) {
+  scan = false;
+  segments = 0;
   if (available < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
   std::size_t at = 2;
-  int segments = 0;
   while (at + 4 <= available) {
     if (data[at] != 0xFF) return false;
     const std::uint8_t code = data[at + 1];
@@ -139,11 +140,20 @@ bool JpegStart(const std::uint8_t* data, std::size_t available) {
                                           std::memcmp(name, "http:", 5) == 0)))
         return false;
     }
-    if (code == 0xDA) return true;
+    if (code == 0xDA) return scan = true;
     ++segments;
     at += 2 + length;
   }
-  return segments > 0;
+  return true;
+}
+
+}  // namespace
+
+bool JpegStart(const std::uint8_t* data, std::size_t available) {
+  // The segments within the bytes seen must chain, marker to marker, up to a scan.
+  bool scan = false;
+  int segments = 0;
+  return SegmentsChain(data, available, scan, segments) && (scan || segments > 0);
 }
 
 /// A JPEG whose first segment is no JFIF or Exif block (a table, a comment, an ICC profile,
@@ -153,14 +163,9 @@ std::string_view JpegOtherName(const std::uint8_t* data, std::size_t available) 
   if (available < 4 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) return {};
   const std::uint8_t first = data[3];
   if (first == 0xE0 || first == 0xE1 || !HasLength(first) || first == 0xDA) return {};
-  if (!JpegStart(data, available)) return {};
-  // The segments must reach the scan within the bytes at hand.
-  std::size_t at = 2;
-  while (at + 4 <= available && data[at] == 0xFF) {
-    if (data[at + 1] == 0xDA) return "JPG";
-    at += 2 + Be16(data + at + 2);
-  }
-  return {};
+  bool scan = false;
+  int segments = 0;
+  return SegmentsChain(data, available, scan, segments) && scan ? "JPG" : std::string_view{};
 }
 
 std::unique_ptr<EndFinder> JpegEnd(const std::uint8_t* /*data*/, std::size_t /*available*/) {

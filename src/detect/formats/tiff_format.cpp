@@ -232,14 +232,13 @@ class TiffFinder final : public RecordWalker {
   std::uint32_t done_ = 0;
 };
 
-/// A classic TIFF header whose first directory, when within the bytes seen, has a sane
-/// number of entries of known types.
-bool TiffHeaderHolds(const std::uint8_t* d, std::size_t available) {
-  if (available < 8 || !IsTiffHeader(d)) return false;
+/// The first directory (its offset at bytes 4-7, "MM" for big-endian) has a sane number of
+/// entries of known types, as far as the bytes at hand show; `unseen` when it lies beyond them.
+bool FirstDirectoryHolds(const std::uint8_t* d, std::size_t available, bool unseen) {
   const bool big = d[0] == 'M';
   const std::uint64_t ifd = big ? Be32(d + 4) : Le32(d + 4);  // 64-bit: no wrap near 4 GiB
   if (ifd < 8) return false;
-  if (ifd + 2 > available) return true;
+  if (ifd + 2 > available) return unseen;
   const unsigned entries = big ? Be16(d + ifd) : Le16(d + ifd);
   if (entries == 0 || entries > 1000) return false;
   for (std::size_t i = 0; i < entries && ifd + 2 + i * 12 + 4 <= available; ++i) {
@@ -248,6 +247,12 @@ bool TiffHeaderHolds(const std::uint8_t* d, std::size_t available) {
     if (type == 0 || type > 18) return false;
   }
   return true;
+}
+
+/// A classic TIFF header whose first directory, when within the bytes seen, has a sane
+/// number of entries of known types.
+bool TiffHeaderHolds(const std::uint8_t* d, std::size_t available) {
+  return available >= 8 && IsTiffHeader(d) && FirstDirectoryHolds(d, available, true);
 }
 
 bool Holds(const std::uint8_t* d, std::size_t available, const char* word) {
@@ -325,17 +330,9 @@ std::string_view TiffVariantName(const std::uint8_t* d, std::size_t available) {
     name = "RW2";
   else
     return {};
-  // The first directory must look like one: in range, a sane count of entries of known types.
-  const bool big = d[0] == 'M';
-  const std::uint64_t ifd = big ? Be32(d + 4) : Le32(d + 4);
-  if (ifd < 8 || ifd + 2 + 12 > available) return {};
-  const unsigned entries = big ? Be16(d + ifd) : Le16(d + ifd);
-  if (entries == 0 || entries > 1000) return {};
-  for (std::size_t i = 0; i < entries && ifd + 2 + i * 12 + 4 <= available; ++i) {
-    const std::uint8_t* e = d + ifd + 2 + i * 12;
-    const unsigned type = big ? Be16(e + 2) : Le16(e + 2);
-    if (type == 0 || type > 18) return {};
-  }
+  // The first directory must look like one, and lie within the bytes at hand.
+  const std::uint64_t ifd = d[0] == 'M' ? Be32(d + 4) : Le32(d + 4);
+  if (ifd + 2 + 12 > available || !FirstDirectoryHolds(d, available, false)) return {};
   return name;
 }
 
