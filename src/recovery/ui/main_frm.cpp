@@ -797,9 +797,12 @@ void TmainFrm::applyFoundTypesOnly() {
   // the deleted files the file systems name of their kinds.
   const bool only = chkFoundTypesOnly->isChecked();
   const int listed = ListedTypeCount(lastScanOptions_.real_ends);
-  for (int row = 0; row < kFileTypeCount; ++row)
-    lvSelectedFileType->setRowHidden(row, QModelIndex(),
-                                     (only || row >= listed) && typeModel_->count(row) == 0);
+  // It runs at every change of the counts: rows are laid out again only when one changes.
+  for (int row = 0; row < kFileTypeCount; ++row) {
+    const bool hide = (only || row >= listed) && typeModel_->count(row) == 0;
+    if (lvSelectedFileType->isRowHidden(row, QModelIndex()) != hide)
+      lvSelectedFileType->setRowHidden(row, QModelIndex(), hide);
+  }
 }
 
 void TmainFrm::countsChanged() {
